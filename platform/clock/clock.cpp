@@ -5,9 +5,13 @@
 
 namespace k52 {
 
-Duration RealClock::now() const { return std::chrono::steady_clock::now() - start_; }
+Duration RealClock::now() const {
+  return std::chrono::steady_clock::now() - start_;
+}
 
-void RealClock::sleepFor(Duration d) { std::this_thread::sleep_for(d); }
+void RealClock::sleepFor(Duration d) {
+  std::this_thread::sleep_for(d);
+}
 
 RealClock& RealClock::instance() {
   static RealClock clock;
@@ -19,7 +23,9 @@ Duration VirtualClock::now() const {
   return now_;
 }
 
-void VirtualClock::sleepFor(Duration d) { advance(d); }
+void VirtualClock::sleepFor(Duration d) {
+  advance(d);
+}
 
 void VirtualClock::advance(Duration d) {
   Observer observer;

@@ -26,14 +26,14 @@ inline constexpr Status kSuccess = 0;
 // What the platform answers for an attribute the reader does not support.
 inline constexpr Status kErrorNotSupported = 50;
 
-inline constexpr Status kNoService = 0x8010001D;        // SCARD_E_NO_SERVICE
-inline constexpr Status kInvalidHandle = 0x80100003;    // SCARD_E_INVALID_HANDLE
-inline constexpr Status kUnknownReader = 0x80100009;    // SCARD_E_UNKNOWN_READER
+inline constexpr Status kNoService = 0x8010001D;           // SCARD_E_NO_SERVICE
+inline constexpr Status kInvalidHandle = 0x80100003;       // SCARD_E_INVALID_HANDLE
+inline constexpr Status kUnknownReader = 0x80100009;       // SCARD_E_UNKNOWN_READER
 inline constexpr Status kInsufficientBuffer = 0x80100008;  // SCARD_E_INSUFFICIENT_BUFFER
-inline constexpr Status kNoSmartcard = 0x8010000C;      // SCARD_E_NO_SMARTCARD
-inline constexpr Status kCommError = 0x80100013;        // SCARD_F_COMM_ERROR
-inline constexpr Status kRemovedCard = 0x80100069;      // SCARD_W_REMOVED_CARD
-inline constexpr Status kSharingViolation = 0x8010000B;  // SCARD_E_SHARING_VIOLATION
+inline constexpr Status kNoSmartcard = 0x8010000C;         // SCARD_E_NO_SMARTCARD
+inline constexpr Status kCommError = 0x80100013;           // SCARD_F_COMM_ERROR
+inline constexpr Status kRemovedCard = 0x80100069;         // SCARD_W_REMOVED_CARD
+inline constexpr Status kSharingViolation = 0x8010000B;    // SCARD_E_SHARING_VIOLATION
 
 enum ShareMode : std::uint32_t { kExclusive = 1, kShared = 2, kDirect = 3 };
 

@@ -1,0 +1,21 @@
+// The CT-BCS commands the PC/SC library executes on its reader, and the card
+// path. Each handler works on a fresh connection that it releases before it
+// returns; Failed makes CT_data return ERR_HTSI.
+#pragma once
+
+#include "ctapi/pcsc/job.h"
+
+namespace k52::ctbridge {
+
+Outcome resetCt(Job& job);        // INS 0x10, 0x11
+Outcome requestIcc(Job& job);     // INS 0x12
+Outcome getStatus(Job& job);      // INS 0x13
+Outcome ejectIcc(Job& job);       // INS 0x15
+Outcome restartReader(Job& job);  // INS 0xFF
+
+// The outcome of a final release: Done when it succeeded.
+inline Outcome releaseOutcome(pcsc::Status rv) {
+  return rv == pcsc::kSuccess ? Outcome::Done : Outcome::Failed;
+}
+
+}  // namespace k52::ctbridge

@@ -1,0 +1,108 @@
+#include "ctapi/pcsc/atr.h"
+#include "ctapi/pcsc/card_wait.h"
+#include "ctapi/pcsc/handlers.h"
+
+namespace k52::ctbridge {
+namespace {
+
+constexpr char kInsertPrompt[] = "  Please insert \r    your card   ";
+
+CardStatus queryAfterPowerUp(Connection& conn, Trace& trace) {
+  CardStatus s = conn.query();
+  trace.line("SCardState:  lResult=%x", s.result);
+  trace.line("SCardState:  dwActiveProtocol=%x", s.protocol);
+  trace.line("SCardState:  dwCardState=%x", s.state);
+  trace.line("SCardState:  dwAtrLen=%x", s.atrLen);
+  return s;
+}
+
+// Answers with what the low nibble of P2 asks for from the powered card.
+void answerWithAtr(Job& job, const CardStatus& card) {
+  Trace& trace = job.trace;
+  switch (job.cmd.p2 & 0x0F) {
+    case 0:
+      trace.line("RequestICC: nothing to be returned");
+      job.response.status(0x90, 0x01);
+      break;
+    case 1:
+      trace.line("RequestICC: return the complete ATR");
+      job.response.dataAndStatus(card.atr(), 0x90, 0x01);
+      break;
+    case 2:
+      trace.line("RequestICC: return the only the Historical Bytes");
+      job.response.dataAndStatus(historicalBytes(card.atr()), 0x90, 0x01);
+      break;
+    default:  // the card is up, but there is no such thing to return
+      job.response.status(0x6A, 0x00);
+      break;
+  }
+}
+
+}  // namespace
+
+Outcome requestIcc(Job& job) {
+  Trace& trace = job.trace;
+  trace.line("CT-Cmd: Request ICC");
+  if (job.cmd.p1 != 0x01) {
+    job.response.status(0x6A, 0x00);
+    trace.line("CT-Cmd: Request ICCx not successful");
+    return Outcome::Done;
+  }
+
+  Connection conn(job);
+  trace.line("SCardConnect:  lResult=%x", conn.connect(pcsc::kDirect, pcsc::kProtocolUndefined));
+  CardStatus card;
+  if (conn.connected()) card = conn.queryTraced();
+
+  std::uint32_t changed = 0;
+  const pcsc::Status flagRead = conn.readAttribute32(pcsc::kAttrIccPresented, changed);
+  trace.line("SCardGetAttrib:  lResult=%x", flagRead);
+  trace.line("SCardGetAttrib:  dwPresAttrib=%x", changed);
+  if (flagRead != pcsc::kSuccess || (card.state >= pcsc::kSwallowed && changed == 0)) {
+    trace.line("RequestICC: card already inserted and activated");
+    job.response.status(0x62, 0x01);
+    if (!conn.connected()) return Outcome::Failed;
+    return releaseOutcome(conn.release(pcsc::kLeaveCard));
+  }
+
+  trace.line("RequestICC: no card in the reader");
+  trace.line("CT_Request:  lenc=%x", job.cmd.lc);
+  WaitOptions options;
+  if (ObjectVerdict v = readWaitOptions(job, "RequestICC", "CT_Request", options); v != kAccept) {
+    job.response.status(v >> 8, v & 0xFF);
+    conn.release(pcsc::kLeaveCard);
+    return Outcome::Done;
+  }
+  const bool display = showPrompt(job, conn, "RequestICC", options, kInsertPrompt);
+  card = waitForCard(job, conn, options.waitMs, display,
+                     [](std::uint32_t state) { return state == pcsc::kAbsent; });
+
+  if (card.state < pcsc::kPresent) {
+    trace.line("RequestICC: no card inserted within the specified time");
+    job.response.status(0x62, 0x00);
+    return releaseOutcome(conn.release(pcsc::kLeaveCard));
+  }
+  if (card.state <= pcsc::kSwallowed) {
+    conn.release(pcsc::kResetCard);
+    const pcsc::Status rv = conn.connect(pcsc::kExclusive, pcsc::kProtocolT0OrT1);
+    if (rv == pcsc::kSuccess) card = queryAfterPowerUp(conn, trace);
+    if (rv != pcsc::kSuccess || !card.ok()) {
+      conn.release(pcsc::kLeaveCard);
+      trace.line("Reset not successful");
+      job.response.status(0x64, 0x00);
+      return Outcome::Done;
+    }
+  }
+
+  card = queryAfterPowerUp(conn, trace);
+  answerWithAtr(job, card);
+  if (card.atrLen == 0) {
+    const pcsc::Status rv = conn.release(pcsc::kLeaveCard);
+    trace.line("RequestICC: no ATR available from the card");
+    job.response.status(0x64, 0x00);
+    return releaseOutcome(rv);
+  }
+  return releaseOutcome(conn.release(pcsc::kLeaveCard));
+}
+
+}  // namespace k52::ctbridge
