@@ -48,13 +48,19 @@ class Registry {
   // reads as the empty string (what the libraries expect of the store).
   std::string getString(RootKey root, std::string_view key, std::string_view name) const;
 
-  // Creates the key (and its parents) as needed.
+  // Whether the key exists (with or without values).
+  bool hasKey(RootKey root, std::string_view key) const;
+
+  // Creates the key (and its parents) as needed. Throws std::invalid_argument
+  // for a name the hives cannot hold (an empty key name, NUL, CR or LF) and
+  // for a string holding NUL.
   void set(RootKey root, std::string_view key, std::string_view name, const RegValue& value);
 
   // Removes one value; returns false when it did not exist.
   bool remove(RootKey root, std::string_view key, std::string_view name);
 
   // Removes a key with its subkeys; returns false when it did not exist.
+  // Removing the root key itself (an empty `key`) throws std::invalid_argument.
   bool removeKey(RootKey root, std::string_view key);
 
   // Merges a REGEDIT4 (or "Windows Registry Editor Version 5.00") text into
