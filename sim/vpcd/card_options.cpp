@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "sim/card/atr.h"
+#include "sim/card/hex.h"
 
 namespace k52::sim {
 namespace {
@@ -16,23 +17,11 @@ std::optional<T> number(std::string_view text, T max) {
   return value;
 }
 
-std::optional<std::vector<std::uint8_t>> hexBytes(std::string_view text) {
-  if (text.empty() || text.size() % 2 != 0) return std::nullopt;
-  std::vector<std::uint8_t> out;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    std::uint8_t byte{};
-    const auto [end, ec] = std::from_chars(text.data() + i, text.data() + i + 2, byte, 16);
-    if (ec != std::errc{} || end != text.data() + i + 2) return std::nullopt;
-    out.push_back(byte);
-  }
-  return out;
-}
-
 std::optional<std::vector<std::uint8_t>> atrArgument(std::string_view text) {
   if (text == "t0") return readyAtr(AtrProtocols::kT0);
   if (text == "t1") return readyAtr(AtrProtocols::kT1);
   if (text == "both") return readyAtr(AtrProtocols::kT0AndT1);
-  auto bytes = hexBytes(text);
+  auto bytes = parseHex(text);
   if (!bytes || !parseAtr(*bytes)) return std::nullopt;
   return bytes;
 }

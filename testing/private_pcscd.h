@@ -1,0 +1,56 @@
+// A pcscd of the test's own, never the system's: private socket, private run
+// directory, and one vpcd reader line whose two slots listen on free ports.
+//
+// The pcsc-lite client library reads PCSCLITE_CSOCK_NAME once per process,
+// at its first call. So every PrivatePcscd of a process uses the same socket
+// path (and sets the variable), and only one may exist at a time.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace k52::testing {
+
+class PrivatePcscd {
+ public:
+  // Starts the daemon and waits until its reader is listed. Throws
+  // std::runtime_error, with the daemon's output, if that takes longer than
+  // `timeout`, and std::logic_error if another instance is alive.
+  explicit PrivatePcscd(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  ~PrivatePcscd();
+
+  PrivatePcscd(const PrivatePcscd&) = delete;
+  PrivatePcscd& operator=(const PrivatePcscd&) = delete;
+
+  // SIGTERM, SIGKILL if it is still there after a few seconds, then removes
+  // the files. Called by the destructor; harmless twice.
+  void stop();
+
+  // Whether the daemon process is still alive.
+  bool running();
+
+  const std::string& socketPath() const { return socketPath_; }
+  // The TCP port a simulated card connects to for reader slot 0 or 1.
+  std::uint16_t vpcdPort(int slot = 0) const;
+  // The PC/SC reader name of that slot.
+  std::string readerName(int slot = 0) const;
+  pid_t pid() const { return pid_; }
+  // Everything the daemon printed so far.
+  std::string log() const;
+
+ private:
+  void start();
+  void waitUntilListed(std::chrono::milliseconds timeout);
+
+  std::filesystem::path dir_;
+  std::string socketPath_;
+  std::uint16_t port_ = 0;
+  pid_t pid_ = -1;
+  bool active_ = false;  // this object holds the one-per-process slot
+};
+
+}  // namespace k52::testing
