@@ -2,6 +2,7 @@
 // the real clock, the prefix registry and the optional TRCHOOK trace sink.
 #include "ctapi/pcsc/ctbridge.h"
 
+#include <filesystem>
 #include <memory>
 
 #include "ctapi/pcsc/bridge.h"
@@ -51,7 +52,12 @@ struct Process {
         if (!print) return nullptr;
         return std::make_unique<LibraryTraceSink>(std::move(library), print);
       },
-      [this](const std::string& windowsPath) { return prefix.hostPath(windowsPath); },
+      [this](const std::string& windowsPath) {
+        // C:\ is always there on the machines this library was made for.
+        std::error_code ignored;
+        std::filesystem::create_directories(prefix.root() / "drive_c", ignored);
+        return prefix.hostPath(windowsPath);
+      },
   }};
 };
 

@@ -2,6 +2,8 @@
 
 #include <PCSC/winscard.h>
 
+#include <algorithm>
+
 namespace k52::pcsc {
 namespace {
 
@@ -60,11 +62,19 @@ Status PcscLiteApi::connect(Context context, const std::string& reader, ShareMod
   if (rv == SCARD_S_SUCCESS) {
     card = handle;
     activeProtocol = static_cast<std::uint32_t>(active);
+    if (mode == kDirect) {
+      std::lock_guard lock(mutex_);
+      directHandles_[card] = {context, reader};
+    }
   }
   return result(rv);
 }
 
 Status PcscLiteApi::disconnect(Handle card, Disposition disposition) {
+  {
+    std::lock_guard lock(mutex_);
+    directHandles_.erase(card);
+  }
   return result(SCardDisconnect(card, disposition));
 }
 
@@ -74,12 +84,38 @@ Status PcscLiteApi::status(Handle card, std::uint32_t& state, std::uint32_t& pro
   DWORD active = 0;
   DWORD size = atrLen;
   const LONG rv = SCardStatus(card, nullptr, nullptr, &stateMask, &active, atr, &size);
+  if (rv == SCARD_W_REMOVED_CARD) {
+    DirectConnection direct;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = directHandles_.find(card);
+      if (it == directHandles_.end()) return result(rv);
+      direct = it->second;
+    }
+    return readerState(direct.context, direct.reader.c_str(), state, protocol, atr, atrLen);
+  }
   if (rv == SCARD_S_SUCCESS) {
     state = cardStateFromMask(stateMask);
     protocol = static_cast<std::uint32_t>(active);
     atrLen = static_cast<std::uint32_t>(size);
   }
   return result(rv);
+}
+
+Status PcscLiteApi::readerState(Context context, const char* reader, std::uint32_t& state,
+                                std::uint32_t& protocol, std::uint8_t* atr, std::uint32_t& atrLen) {
+  SCARD_READERSTATE watch{};
+  watch.szReader = reader;
+  watch.dwCurrentState = SCARD_STATE_UNAWARE;
+  const LONG rv = SCardGetStatusChange(context, 0, &watch, 1);
+  if (rv != SCARD_S_SUCCESS) return result(rv);
+  const bool present = watch.dwEventState & SCARD_STATE_PRESENT;
+  if (present && watch.cbAtr > atrLen) return result(SCARD_E_INSUFFICIENT_BUFFER);
+  state = present ? kPresent : (watch.dwEventState & SCARD_STATE_EMPTY) ? kAbsent : kUnknown;
+  protocol = kProtocolUndefined;
+  atrLen = present ? static_cast<std::uint32_t>(watch.cbAtr) : 0;
+  std::copy_n(watch.rgbAtr, atrLen, atr);
+  return kSuccess;
 }
 
 Status PcscLiteApi::transmit(Handle card, std::uint32_t protocol, const std::uint8_t* command,

@@ -4,7 +4,16 @@
 // numbers of pcsc.h (the highest state bit set). An attribute the reader's
 // handler does not know comes back from pcscd as SCARD_E_UNSUPPORTED_FEATURE
 // and is reported as kErrorNotSupported, which is what callers test for.
+//
+// A direct connection watches the reader rather than one card. pcsc-lite
+// answers the state query of such a connection with SCARD_W_REMOVED_CARD once
+// the card it saw has left; callers get the reader's present state instead,
+// so that waiting for a card to leave sees it leave.
 #pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
 
 #include "platform/pcsc/pcsc.h"
 
@@ -30,6 +39,17 @@ class PcscLiteApi final : public Api {
 
   // Maps pcsc-lite's state bit mask to a CardState number.
   static std::uint32_t cardStateFromMask(unsigned long mask);
+
+ private:
+  Status readerState(Context context, const char* reader, std::uint32_t& state,
+                     std::uint32_t& protocol, std::uint8_t* atr, std::uint32_t& atrLen);
+
+  struct DirectConnection {
+    Context context = 0;
+    std::string reader;
+  };
+  std::mutex mutex_;
+  std::map<Handle, DirectConnection> directHandles_;
 };
 
 }  // namespace k52::pcsc
