@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -111,6 +112,8 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  // pcscd resolves its configuration from elsewhere than our working directory.
+  options.config = std::filesystem::absolute(options.config).string();
   if (!options.runDir.empty()) enterPrivateRunDir(options.runDir);
   listenOnActivationFd(options.socket);
 

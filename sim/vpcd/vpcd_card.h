@@ -44,8 +44,6 @@ class VpcdCard {
   // Runs `fn` on the card, never concurrently with the reader's commands.
   void withCard(const std::function<void(Card&)>& fn);
 
-  std::uint16_t port() const { return port_; }
-
  private:
   void serve();
   bool handle(FrameDecoder& decoder, std::span<const std::uint8_t> bytes);
