@@ -25,7 +25,9 @@ std::uint8_t xorOf(std::span<const std::uint8_t> bytes) {
 
 std::vector<std::uint8_t> readyAtr(AtrProtocols protocols) {
   constexpr auto k = static_cast<std::uint8_t>(sizeof kHistorical);
-  std::vector<std::uint8_t> atr{kDirectConvention};
+  std::vector<std::uint8_t> atr;
+  atr.reserve(33);  // the longest ATR there is
+  atr.push_back(kDirectConvention);
   switch (protocols) {
     case AtrProtocols::kT0:
       // No interface bytes: T=0 and default parameters are implied.
