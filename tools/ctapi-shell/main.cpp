@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ constexpr char kUsage[] =
     "  --lenr N      response buffer size (default 258, at most 65535)\n"
     "  --prefix DIR  the Windows prefix the library reads (sets K52_PREFIX)\n"
     "  -q, --quiet   print only the response bytes, one line per command\n"
+    "  --readers     list the PC/SC readers the library sees (libraries that\n"
+    "                export CT_getrd) and exit\n"
     "  -h, --help    this text\n"
     "\n"
     "Exit status: 0 when every call returned OK, 1 when one did not, 2 when\n"
@@ -40,6 +43,7 @@ using InitFn = std::int8_t (*)(std::uint16_t, std::uint16_t);
 using DataFn = std::int8_t (*)(std::uint16_t, std::uint8_t*, std::uint8_t*, std::uint16_t,
                                const std::uint8_t*, std::uint16_t*, std::uint8_t*);
 using CloseFn = std::int8_t (*)(std::uint16_t);
+using GetReadersFn = std::int32_t (*)(char*, std::uint32_t*);
 
 const char* resultName(int rc) {
   switch (rc) {
@@ -63,6 +67,7 @@ const char* resultName(int rc) {
 struct Options {
   unsigned long ctn = 1, pn = 1, lenr = 258;
   bool quiet = false;
+  bool listReaders = false;
   std::string library;
   std::vector<std::string> commands;
 };
@@ -98,6 +103,8 @@ Options parseArguments(int argc, char** argv) {
       options.lenr = number(arg, value(), 0xFFFF);
     } else if (arg == "--prefix") {
       setenv("K52_PREFIX", value(), 1);
+    } else if (arg == "--readers") {
+      options.listReaders = true;
     } else if (arg == "-q" || arg == "--quiet") {
       options.quiet = true;
     } else if (arg.starts_with("-") && arg.size() > 1) {
@@ -110,6 +117,31 @@ Options parseArguments(int argc, char** argv) {
   }
   if (options.library.empty()) usageError("no library given");
   return options;
+}
+
+// The reader list comes through the context CT_init opens, configured
+// terminal or not.
+int listReaders(void* library, InitFn init, CloseFn close, std::uint16_t ctn) {
+  auto getReaders = reinterpret_cast<GetReadersFn>(dlsym(library, "CT_getrd"));
+  if (!getReaders) {
+    std::cerr << "ctapi-shell: this library does not export CT_getrd\n";
+    return 2;
+  }
+  init(ctn, 1);
+  std::vector<char> names(64 * 1024);
+  auto len = static_cast<std::uint32_t>(names.size());
+  const std::int32_t status = getReaders(names.data(), &len);
+  close(ctn);
+  if (status != 0) {
+    std::cerr << "ctapi-shell: CT_getrd failed with PC/SC status 0x" << std::hex
+              << static_cast<std::uint32_t>(status) << "\n";
+    return 1;
+  }
+  names.back() = '\0';
+  for (const char* name = names.data(); *name; name += std::strlen(name) + 1) {
+    std::cout << name << "\n";
+  }
+  return 0;
 }
 
 class Shell {
@@ -170,6 +202,7 @@ int main(int argc, char** argv) {
   }
 
   const auto ctn = static_cast<std::uint16_t>(options.ctn);
+  if (options.listReaders) return listReaders(library, init, close, ctn);
   const int rcInit = init(ctn, static_cast<std::uint16_t>(options.pn));
   if (!options.quiet)
     std::cout << "CT_init(" << ctn << ", " << options.pn << ") = " << rcInit << " ("
