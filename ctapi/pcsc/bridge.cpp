@@ -235,7 +235,12 @@ std::int8_t Bridge::cardCommand(const Terminal& terminal, std::uint8_t& dad,
       env_.pcsc.transmit(conn.handle(), conn.activeProtocol(), command.data(),
                          static_cast<std::uint32_t>(command.size()), response, received);
   std::int8_t result = OK;
-  if (sent != pcsc::kSuccess) {
+  if (sent == pcsc::kInsufficientBuffer) {
+    // The card did answer; its answer does not fit the caller's buffer.
+    result = ERR_MEMORY;
+    dad = CTAPI_ADDR_CT;
+    lenr = 0;
+  } else if (sent != pcsc::kSuccess) {
     result = ERR_TRANS;
     dad = CTAPI_ADDR_CT;
     if (lenr > kFailedLengthLimit) lenr = 2;

@@ -223,6 +223,10 @@ TEST_F(BridgeTest, ResponseNeverOverrunsASmallBuffer) {
   const Reply r = send({0x20, 0x11, 0x00, 0x00}, CTAPI_ADDR_CT, 1);
   EXPECT_EQ(r.result, ERR_MEMORY);
   EXPECT_EQ(r.lenr, 0);
+  insertCardAt(0s);
+  const Reply card = send({0x00, 0xB2, 0x01, 0xC4, 0x00}, CTAPI_ADDR_ICC1, 1);
+  EXPECT_EQ(card.result, ERR_MEMORY) << "the card's 90 00 does not fit";
+  EXPECT_EQ(card.lenr, 0);
   const Reply bad = send({0x20}, CTAPI_ADDR_CT, 1);
   EXPECT_EQ(bad.result, ERR_INVALID);
   EXPECT_EQ(bad.lenr, 0);
