@@ -6,12 +6,12 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/card/hex.h"
+#include "platform/text/hex.h"
 #include "sim/vpcd/card_options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  k52::sim::parseHex(text);
+  k52::text::parseHex(text);
 
   std::vector<std::string_view> args;
   for (std::size_t start = 0; start <= text.size();) {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sim/card/hex.h"
+#include "platform/text/hex.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ int run(SCARDCONTEXT context, const char* reader, DWORD waitMs, char** apdus, in
   const SCARD_IO_REQUEST* pci = protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
   int status = 0;
   for (int i = 0; i < count && status == 0; ++i) {
-    const auto command = k52::sim::parseHex(apdus[i]);
+    const auto command = k52::text::parseHex(apdus[i]);
     if (!command || command->size() < 4) {
       std::fprintf(stderr, "k52-pcsc-transmit: not an APDU: %s\n", apdus[i]);
       status = 2;

@@ -5,12 +5,12 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/card/hex.h"
+#include "platform/text/hex.h"
 
 namespace k52::sim::testhex {
 
 inline std::vector<std::uint8_t> bytes(std::string_view hex) {
-  return parseHex(hex).value();
+  return k52::text::parseHex(hex).value();
 }
 
 }  // namespace k52::sim::testhex

@@ -3,8 +3,8 @@
 #include <charconv>
 #include <optional>
 
+#include "platform/text/hex.h"
 #include "sim/card/atr.h"
-#include "sim/card/hex.h"
 
 namespace k52::sim {
 namespace {
@@ -21,7 +21,7 @@ std::optional<std::vector<std::uint8_t>> atrArgument(std::string_view text) {
   if (text == "t0") return readyAtr(AtrProtocols::kT0);
   if (text == "t1") return readyAtr(AtrProtocols::kT1);
   if (text == "both") return readyAtr(AtrProtocols::kT0AndT1);
-  auto bytes = parseHex(text);
+  auto bytes = k52::text::parseHex(text);
   if (!bytes || !parseAtr(*bytes)) return std::nullopt;
   return bytes;
 }

@@ -3,7 +3,7 @@
 #include <charconv>
 
 #include "ctapi/include/ctapi.h"
-#include "tools/ctapi-shell/hex.h"
+#include "platform/text/hex.h"
 
 namespace k52::tools {
 namespace {
@@ -29,7 +29,7 @@ std::variant<CommandSpec, std::string> parseCommandSpec(std::string_view text) {
   if (auto colon = text.find(':'); colon != std::string_view::npos) {
     // "ct:..." names an address; "20:12:..." is hex with colons.
     const std::string_view head = text.substr(0, colon);
-    if (!parseHex(head) || head.size() != 2) {
+    if (!k52::text::parseHex(head) || head.size() != 2) {
       auto dad = parseDad(head);
       if (auto* error = std::get_if<std::string>(&dad)) return *error;
       spec.dad = std::get<std::uint8_t>(dad);
@@ -37,7 +37,7 @@ std::variant<CommandSpec, std::string> parseCommandSpec(std::string_view text) {
       hex = text.substr(colon + 1);
     }
   }
-  auto bytes = parseHex(hex);
+  auto bytes = k52::text::parseHex(hex);
   if (!bytes) return "not a hex command: '" + std::string(hex) + "'";
   if (bytes->size() < 4) return "a command needs at least the four header bytes";
   if (bytes->size() > 0xFFFF) return "a command is at most 65535 bytes";

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/ctapi-shell/hex.h"
-
 namespace k52::tools {
 namespace {
 
@@ -35,11 +33,6 @@ TEST(CommandSpec, MistakesAreNamed) {
        {"ct:2012", "xx:20110000", "300:20110000", "20 1 10 00", "20g10000", ""}) {
     EXPECT_TRUE(std::holds_alternative<std::string>(parseCommandSpec(text))) << text;
   }
-}
-
-TEST(Hex, FormatsUpperCaseWithBlanks) {
-  EXPECT_EQ(formatHex(Bytes{0x90, 0x01, 0x0a}), "90 01 0A");
-  EXPECT_EQ(formatHex(Bytes{}), "");
 }
 
 }  // namespace

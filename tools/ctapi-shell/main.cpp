@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/text/hex.h"
 #include "tools/ctapi-shell/command_spec.h"
-#include "tools/ctapi-shell/hex.h"
 
 namespace {
 
@@ -164,13 +164,13 @@ class Shell {
                          response.data());
     response.resize(std::min<std::size_t>(lenr, response.size()));
     if (options_.quiet) {
-      std::cout << k52::tools::formatHex(response) << "\n";
+      std::cout << k52::text::formatHex(response) << "\n";
     } else {
-      std::cout << "> " << k52::tools::formatHex(spec.bytes) << "  (dad " << int(spec.dad) << ")\n";
-      std::cout << "< " << k52::tools::formatHex(response) << "\n";
+      std::cout << "> " << k52::text::formatHex(spec.bytes) << "  (dad " << int(spec.dad) << ")\n";
+      std::cout << "< " << k52::text::formatHex(response) << "\n";
       std::cout << "  ";
       if (response.size() >= 2) {
-        std::cout << "SW1 SW2 = " << k52::tools::formatHex(std::span(response).last(2)) << ", ";
+        std::cout << "SW1 SW2 = " << k52::text::formatHex(std::span(response).last(2)) << ", ";
       }
       std::cout << "rc = " << rc << " (" << resultName(rc) << "), sad = " << int(sad) << "\n";
     }

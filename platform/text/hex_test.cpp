@@ -1,15 +1,16 @@
-#include "sim/card/hex.h"
+#include "platform/text/hex.h"
 
 #include <gtest/gtest.h>
 
-namespace k52::sim {
+namespace k52::text {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(Hex, AcceptsTheUsualSpellings) {
   const Bytes expected{0x00, 0xA4, 0x04, 0x0C};
-  for (const char* text : {"00A4040C", "00 a4 04 0c", "00:A4:04:0C", " 00A4 040C "}) {
+  for (const char* text :
+       {"00A4040C", "00 a4 04 0c", "00:A4:04:0C", " 00A4 040C ", "00,A4\t04 0C"}) {
     EXPECT_EQ(parseHex(text), expected) << text;
   }
   EXPECT_EQ(parseHex(""), Bytes{});
@@ -21,5 +22,10 @@ TEST(Hex, RejectsWhatIsNotWholeBytes) {
   }
 }
 
+TEST(Hex, FormatsUpperCaseWithBlanks) {
+  EXPECT_EQ(formatHex(Bytes{0x90, 0x01, 0x0a}), "90 01 0A");
+  EXPECT_EQ(formatHex(Bytes{}), "");
+}
+
 }  // namespace
-}  // namespace k52::sim
+}  // namespace k52::text

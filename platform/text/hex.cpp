@@ -1,8 +1,8 @@
-#include "tools/ctapi-shell/hex.h"
+#include "platform/text/hex.h"
 
 #include <cctype>
 
-namespace k52::tools {
+namespace k52::text {
 namespace {
 
 int digit(char c) {
@@ -46,4 +46,4 @@ std::string formatHex(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-}  // namespace k52::tools
+}  // namespace k52::text
