@@ -9,8 +9,6 @@ namespace {
 // with a text shows it and the call without clears it.
 void displayPrompt(Connection&, const std::string& = {}) {}
 
-}  // namespace
-
 ObjectVerdict readWaitOptions(Job& job, const char* who, const char* command, WaitOptions& out) {
   Trace& trace = job.trace;
   const Command& cmd = job.cmd;
@@ -59,7 +57,7 @@ bool showPrompt(Job& job, Connection& conn, const char* who, const WaitOptions& 
 }
 
 CardStatus waitForCard(Job& job, Connection& conn, std::uint32_t waitMs, bool display,
-                       const std::function<bool(std::uint32_t state)>& keepWaiting) {
+                       bool (*keepWaiting)(std::uint32_t state)) {
   Clock& clock = job.env.clock;
   const std::uint32_t start = clock.tickCountMs();
   std::uint32_t elapsed = 0;
@@ -73,6 +71,20 @@ CardStatus waitForCard(Job& job, Connection& conn, std::uint32_t waitMs, bool di
   } while (elapsed < waitMs && keepWaiting(state.state));
   if (display) displayPrompt(conn);
   return state;
+}
+
+}  // namespace
+
+std::optional<CardStatus> promptAndWait(Job& job, Connection& conn, const WaitCommand& command,
+                                        WaitOptions& options) {
+  job.trace.line("%s:  lenc=%x", command.command, job.cmd.lc);
+  if (ObjectVerdict v = readWaitOptions(job, command.who, command.command, options); v != kAccept) {
+    job.response.status(v >> 8, v & 0xFF);
+    conn.release(pcsc::kLeaveCard);
+    return std::nullopt;
+  }
+  const bool display = showPrompt(job, conn, command.who, options, command.defaultPrompt);
+  return waitForCard(job, conn, options.waitMs, display, command.keepWaiting);
 }
 
 }  // namespace k52::ctbridge

@@ -2,7 +2,7 @@
 // data field, the prompt on a reader's display, and the once-a-second wait.
 #pragma once
 
-#include <functional>
+#include <optional>
 #include <string>
 
 #include "ctapi/pcsc/data_objects.h"
@@ -16,18 +16,21 @@ struct WaitOptions {
   std::optional<std::string> prompt;
 };
 
-// Reads the one-byte time or the display and timer objects. `who` and
-// `command` name the command in the traces ("RequestICC", "CT_Request").
-ObjectVerdict readWaitOptions(Job& job, const char* who, const char* command, WaitOptions& out);
+// How REQUEST ICC and EJECT ICC name themselves in the trace, what they show,
+// and how long they wait.
+struct WaitCommand {
+  const char* who;      // "RequestICC"
+  const char* command;  // "CT_Request"
+  const char* defaultPrompt;
+  bool (*keepWaiting)(std::uint32_t state);
+};
 
-// Shows the prompt as P2 asks when the reader has a display; true when the
-// display is in use.
-bool showPrompt(Job& job, Connection& conn, const char* who, const WaitOptions& options,
-                const char* defaultPrompt);
-
-// Polls the card state once a second, at least once, while the time has not
-// run out and `keepWaiting` holds; clears the display afterwards.
-CardStatus waitForCard(Job& job, Connection& conn, std::uint32_t waitMs, bool display,
-                       const std::function<bool(std::uint32_t state)>& keepWaiting);
+// Reads the waiting time and prompt from the data field, shows the prompt as
+// P2 asks when the reader has a display, then polls the card state once a
+// second, at least once, while the time has not run out and the command's
+// condition holds. nullopt when the data field is refused: the response then
+// holds the status word and the connection is released.
+std::optional<CardStatus> promptAndWait(Job& job, Connection& conn, const WaitCommand& command,
+                                        WaitOptions& options);
 
 }  // namespace k52::ctbridge

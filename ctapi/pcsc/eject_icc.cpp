@@ -4,18 +4,15 @@
 namespace k52::ctbridge {
 namespace {
 
-constexpr char kRemovePrompt[] = "  Please remove \r    your card   ";
+constexpr WaitCommand kEject{"EjectICC", "CT_Eject", "  Please remove \r    your card   ",
+                             [](std::uint32_t state) { return state > pcsc::kAbsent; }};
 
 }  // namespace
 
 Outcome ejectIcc(Job& job) {
   Trace& trace = job.trace;
   trace.line("CT-Cmd: Eject ICC");
-  if (job.cmd.p1 != 0x01) {
-    job.response.status(0x6A, 0x00);
-    trace.line("CT-Cmd: Eject ICCx not successful");
-    return Outcome::Done;
-  }
+  if (!addressesIcc1(job, "CT-Cmd: Eject ICCx not successful")) return Outcome::Done;
 
   // Switch the card off, then look at the reader again.
   Connection conn(job);
@@ -32,16 +29,10 @@ Outcome ejectIcc(Job& job) {
   }
 
   trace.line("EjectICC: card in the reader");
-  trace.line("CT_Eject:  lenc=%x", job.cmd.lc);
   WaitOptions options;
-  if (ObjectVerdict v = readWaitOptions(job, "EjectICC", "CT_Eject", options); v != kAccept) {
-    job.response.status(v >> 8, v & 0xFF);
-    conn.release(pcsc::kLeaveCard);
-    return Outcome::Done;
-  }
-  const bool display = showPrompt(job, conn, "EjectICC", options, kRemovePrompt);
-  card = waitForCard(job, conn, options.waitMs, display,
-                     [](std::uint32_t state) { return state > pcsc::kAbsent; });
+  const auto waited = promptAndWait(job, conn, kEject, options);
+  if (!waited) return Outcome::Done;
+  card = *waited;
 
   if (card.state == pcsc::kAbsent) {
     trace.line("EjectICC: card removed within the specified time");

@@ -13,6 +13,10 @@ Outcome getStatus(Job& job);      // INS 0x13
 Outcome ejectIcc(Job& job);       // INS 0x15
 Outcome restartReader(Job& job);  // INS 0xFF
 
+// The terminal has one card unit, ICC1: a command for any other unit is
+// answered with 6A 00 and `refusal` traced. True when P1 names ICC1.
+bool addressesIcc1(Job& job, const char* refusal);
+
 // The outcome of a final release: Done when it succeeded.
 inline Outcome releaseOutcome(pcsc::Status rv) {
   return rv == pcsc::kSuccess ? Outcome::Done : Outcome::Failed;

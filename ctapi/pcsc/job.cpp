@@ -1,5 +1,7 @@
 #include "ctapi/pcsc/job.h"
 
+#include "ctapi/pcsc/handlers.h"
+
 #include <algorithm>
 
 namespace k52::ctbridge {
@@ -82,6 +84,13 @@ std::uint32_t readAuthDevice(Connection& conn, Trace& trace, pcsc::Status* statu
   trace.line("SCardGetAttrib:  dwAuthAttrib=%x", auth);
   if (status) *status = rv;
   return auth;
+}
+
+bool addressesIcc1(Job& job, const char* refusal) {
+  if (job.cmd.p1 == 0x01) return true;
+  job.response.status(0x6A, 0x00);
+  job.trace.line("%s", refusal);
+  return false;
 }
 
 }  // namespace k52::ctbridge

@@ -9,11 +9,7 @@ namespace k52::ctbridge {
 Outcome restartReader(Job& job) {
   Trace& trace = job.trace;
   trace.line("CT-Cmd: Eject ICC");
-  if (job.cmd.p1 != 0x01) {
-    job.response.status(0x6A, 0x00);
-    trace.line("CT-Cmd: Eject ICCx not successful");
-    return Outcome::Done;
-  }
+  if (!addressesIcc1(job, "CT-Cmd: Eject ICCx not successful")) return Outcome::Done;
 
   pcsc::Api& pcsc = job.env.pcsc;
   {

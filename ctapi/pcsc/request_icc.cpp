@@ -5,7 +5,8 @@
 namespace k52::ctbridge {
 namespace {
 
-constexpr char kInsertPrompt[] = "  Please insert \r    your card   ";
+constexpr WaitCommand kRequest{"RequestICC", "CT_Request", "  Please insert \r    your card   ",
+                               [](std::uint32_t state) { return state == pcsc::kAbsent; }};
 
 CardStatus queryAfterPowerUp(Connection& conn, Trace& trace) {
   CardStatus s = conn.query();
@@ -43,11 +44,7 @@ void answerWithAtr(Job& job, const CardStatus& card) {
 Outcome requestIcc(Job& job) {
   Trace& trace = job.trace;
   trace.line("CT-Cmd: Request ICC");
-  if (job.cmd.p1 != 0x01) {
-    job.response.status(0x6A, 0x00);
-    trace.line("CT-Cmd: Request ICCx not successful");
-    return Outcome::Done;
-  }
+  if (!addressesIcc1(job, "CT-Cmd: Request ICCx not successful")) return Outcome::Done;
 
   Connection conn(job);
   trace.line("SCardConnect:  lResult=%x", conn.connect(pcsc::kDirect, pcsc::kProtocolUndefined));
@@ -66,16 +63,10 @@ Outcome requestIcc(Job& job) {
   }
 
   trace.line("RequestICC: no card in the reader");
-  trace.line("CT_Request:  lenc=%x", job.cmd.lc);
   WaitOptions options;
-  if (ObjectVerdict v = readWaitOptions(job, "RequestICC", "CT_Request", options); v != kAccept) {
-    job.response.status(v >> 8, v & 0xFF);
-    conn.release(pcsc::kLeaveCard);
-    return Outcome::Done;
-  }
-  const bool display = showPrompt(job, conn, "RequestICC", options, kInsertPrompt);
-  card = waitForCard(job, conn, options.waitMs, display,
-                     [](std::uint32_t state) { return state == pcsc::kAbsent; });
+  const auto waited = promptAndWait(job, conn, kRequest, options);
+  if (!waited) return Outcome::Done;
+  card = *waited;
 
   if (card.state < pcsc::kPresent) {
     trace.line("RequestICC: no card inserted within the specified time");
