@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -170,6 +172,30 @@ TEST_F(CtBridgeThroughPcscd, EjectSeesTheCardTakenDuringTheWait) {
   EXPECT_EQ(r.result, OK);
   EXPECT_EQ(r.bytes, (Bytes{0x90, 0x01}));
   EXPECT_EQ(CT_close(1), OK);
+}
+
+TEST_F(CtBridgeThroughPcscd, TracesThroughTheSinkLibraryAndIntoTheTraceFile) {
+  const auto sinkLog = prefixDir_ / "sink.log";
+  setenv("K52_LIBRARY_PATH", K52_TRCHOOK_DIR, 1);
+  setenv("K52_TRCHOOK_LOG", sinkLog.c_str(), 1);
+  win32::Registry(win32::Prefix(prefixDir_))
+      .set(win32::RootKey::CurrentUser, "CTAPIDLL.INI\\OPT", "DEBUG", std::string("onn"));
+  ASSERT_EQ(CT_init(1, 1), OK);
+  send({0x20, 0x11, 0x00, 0x00});
+  ASSERT_EQ(CT_close(1), OK);
+
+  auto read = [](const std::filesystem::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string sink = read(sinkLog);
+  const std::string file = read(prefixDir_ / "drive_c" / "_cc.prt");
+  EXPECT_NE(sink.find("Reader:  " + pcscd_->readerName() + "\n"), std::string::npos) << sink;
+  EXPECT_NE(file.find("Reader: " + pcscd_->readerName() + "\n"), std::string::npos) << file;
+  for (const char* both : {"CT-Cmd: Reset CT\n", "Data (2): 90,00,\n", "RelCtx:  res=0\n"}) {
+    EXPECT_NE(sink.find(both), std::string::npos) << both;
+    EXPECT_NE(file.find(both), std::string::npos) << both;
+  }
 }
 
 TEST_F(CtBridgeThroughPcscd, CardCommandWithoutCard) {
