@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/text/hex.h"
-#include "tools/ctapi-shell/command_spec.h"
+#include "tools/ctapi-shell/shell_command.h"
 
 namespace {
 
@@ -150,23 +150,24 @@ class Shell {
 
   // Sends one command line; false when it did not return OK.
   bool run(const std::string& text) {
-    auto parsed = k52::tools::parseCommandSpec(text);
+    auto parsed = k52::tools::parseShellCommand(text);
     if (auto* error = std::get_if<std::string>(&parsed)) {
       std::cerr << "ctapi-shell: " << *error << "\n";
       return false;
     }
-    const auto& spec = std::get<k52::tools::CommandSpec>(parsed);
+    const auto& command = std::get<k52::tools::ShellCommand>(parsed);
     std::vector<std::uint8_t> response(options_.lenr);
-    std::uint8_t dad = spec.dad, sad = 2;
+    std::uint8_t dad = command.dad, sad = 2;
     auto lenr = static_cast<std::uint16_t>(options_.lenr);
     const int rc = data_(static_cast<std::uint16_t>(options_.ctn), &dad, &sad,
-                         static_cast<std::uint16_t>(spec.bytes.size()), spec.bytes.data(), &lenr,
-                         response.data());
+                         static_cast<std::uint16_t>(command.bytes.size()), command.bytes.data(),
+                         &lenr, response.data());
     response.resize(std::min<std::size_t>(lenr, response.size()));
     if (options_.quiet) {
       std::cout << k52::text::formatHex(response) << "\n";
     } else {
-      std::cout << "> " << k52::text::formatHex(spec.bytes) << "  (dad " << int(spec.dad) << ")\n";
+      std::cout << "> " << k52::text::formatHex(command.bytes) << "  (dad " << int(command.dad)
+                << ")\n";
       std::cout << "< " << k52::text::formatHex(response) << "\n";
       std::cout << "  ";
       if (response.size() >= 2) {

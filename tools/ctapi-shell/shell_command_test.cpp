@@ -1,4 +1,4 @@
-#include "tools/ctapi-shell/command_spec.h"
+#include "tools/ctapi-shell/shell_command.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(CommandSpec, AddressesAndHexForms) {
+TEST(ShellCommand, AddressesAndHexForms) {
   const struct {
     const char* text;
     std::uint8_t dad;
@@ -21,17 +21,17 @@ TEST(CommandSpec, AddressesAndHexForms) {
       {"00B2 01C4 00", 0, {0x00, 0xB2, 0x01, 0xC4, 0x00}},
   };
   for (const auto& c : cases) {
-    auto parsed = parseCommandSpec(c.text);
-    ASSERT_TRUE(std::holds_alternative<CommandSpec>(parsed)) << c.text;
-    EXPECT_EQ(std::get<CommandSpec>(parsed).dad, c.dad) << c.text;
-    EXPECT_EQ(std::get<CommandSpec>(parsed).bytes, c.bytes) << c.text;
+    auto parsed = parseShellCommand(c.text);
+    ASSERT_TRUE(std::holds_alternative<ShellCommand>(parsed)) << c.text;
+    EXPECT_EQ(std::get<ShellCommand>(parsed).dad, c.dad) << c.text;
+    EXPECT_EQ(std::get<ShellCommand>(parsed).bytes, c.bytes) << c.text;
   }
 }
 
-TEST(CommandSpec, MistakesAreNamed) {
+TEST(ShellCommand, MistakesAreNamed) {
   for (const char* text :
        {"ct:2012", "xx:20110000", "300:20110000", "20 1 10 00", "20g10000", ""}) {
-    EXPECT_TRUE(std::holds_alternative<std::string>(parseCommandSpec(text))) << text;
+    EXPECT_TRUE(std::holds_alternative<std::string>(parseShellCommand(text))) << text;
   }
 }
 

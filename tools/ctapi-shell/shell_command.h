@@ -11,12 +11,12 @@
 
 namespace k52::tools {
 
-struct CommandSpec {
+struct ShellCommand {
   std::uint8_t dad = 0;
   std::vector<std::uint8_t> bytes;
 };
 
 // The command, or a message that says what is wrong with the text.
-std::variant<CommandSpec, std::string> parseCommandSpec(std::string_view text);
+std::variant<ShellCommand, std::string> parseShellCommand(std::string_view text);
 
 }  // namespace k52::tools

@@ -1,4 +1,4 @@
-#include "tools/ctapi-shell/command_spec.h"
+#include "tools/ctapi-shell/shell_command.h"
 
 #include <charconv>
 
@@ -22,8 +22,8 @@ std::variant<std::uint8_t, std::string> parseDad(std::string_view text) {
 
 }  // namespace
 
-std::variant<CommandSpec, std::string> parseCommandSpec(std::string_view text) {
-  CommandSpec spec;
+std::variant<ShellCommand, std::string> parseShellCommand(std::string_view text) {
+  ShellCommand command;
   std::string_view hex = text;
   bool dadGiven = false;
   if (auto colon = text.find(':'); colon != std::string_view::npos) {
@@ -32,7 +32,7 @@ std::variant<CommandSpec, std::string> parseCommandSpec(std::string_view text) {
     if (!k52::text::parseHex(head) || head.size() != 2) {
       auto dad = parseDad(head);
       if (auto* error = std::get_if<std::string>(&dad)) return *error;
-      spec.dad = std::get<std::uint8_t>(dad);
+      command.dad = std::get<std::uint8_t>(dad);
       dadGiven = true;
       hex = text.substr(colon + 1);
     }
@@ -41,9 +41,9 @@ std::variant<CommandSpec, std::string> parseCommandSpec(std::string_view text) {
   if (!bytes) return "not a hex command: '" + std::string(hex) + "'";
   if (bytes->size() < 4) return "a command needs at least the four header bytes";
   if (bytes->size() > 0xFFFF) return "a command is at most 65535 bytes";
-  if (!dadGiven) spec.dad = (*bytes)[0] == CTBCS_CLA ? CTAPI_ADDR_CT : CTAPI_ADDR_ICC1;
-  spec.bytes = std::move(*bytes);
-  return spec;
+  if (!dadGiven) command.dad = (*bytes)[0] == CTBCS_CLA ? CTAPI_ADDR_CT : CTAPI_ADDR_ICC1;
+  command.bytes = std::move(*bytes);
+  return command;
 }
 
 }  // namespace k52::tools
