@@ -1,0 +1,207 @@
+// Ke behaviour on both schedulers: the same driver-visible semantics.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "platform/nt/ntddk.h"
+#include "platform/nt/test_kernel.h"
+
+namespace k52::nt {
+namespace {
+
+using namespace std::chrono_literals;
+
+class KeTest : public ::testing::TestWithParam<Clocking> {
+ protected:
+  KeTest() : kernel_(makeScheduler(GetParam())) {}
+  Scheduler& s() { return kernel_.scheduler(); }
+  Duration now() { return s().now(); }
+
+  Kernel kernel_;
+};
+
+struct Signaller {
+  KTIMER timer;
+  KDPC dpc;
+  KEVENT event;
+  std::atomic<int> runs{0};
+  static void onTimer(PKDPC, PVOID context, PVOID, PVOID) {
+    auto* self = static_cast<Signaller*>(context);
+    ++self->runs;
+    KeSetEvent(&self->event, IO_NO_INCREMENT, FALSE);
+  }
+  Signaller(EVENT_TYPE type = NotificationEvent) {
+    KeInitializeTimer(&timer);
+    KeInitializeDpc(&dpc, onTimer, this);
+    KeInitializeEvent(&event, type, FALSE);
+  }
+};
+
+TEST_P(KeTest, WaitEndsWhenTimerDpcSignalsTheEvent) {
+  Signaller signaller;
+  const Duration start = now();
+  KeSetTimer(&signaller.timer, relativeMs(30), &signaller.dpc);
+  LARGE_INTEGER timeout = relativeMs(5000);
+  EXPECT_EQ(KeWaitForSingleObject(&signaller.event, Executive, KernelMode, FALSE, &timeout),
+            STATUS_SUCCESS);
+  EXPECT_GE(now() - start, 30ms);
+  EXPECT_LT(now() - start, 2s);
+  EXPECT_EQ(KeReadStateEvent(&signaller.event), 1);
+}
+
+TEST_P(KeTest, WaitTimesOutOnAnEventNobodySets) {
+  KEVENT event;
+  KeInitializeEvent(&event, NotificationEvent, FALSE);
+  const Duration start = now();
+  LARGE_INTEGER timeout = relativeMs(20);
+  EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &timeout), STATUS_TIMEOUT);
+  EXPECT_GE(now() - start, 20ms);
+  LARGE_INTEGER zero{};
+  EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &zero), STATUS_TIMEOUT);
+}
+
+TEST_P(KeTest, SynchronizationEventReleasesOneWaitAndResets) {
+  KEVENT event;
+  KeInitializeEvent(&event, SynchronizationEvent, TRUE);
+  LARGE_INTEGER zero{};
+  EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &zero), STATUS_SUCCESS);
+  EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &zero), STATUS_TIMEOUT);
+  EXPECT_EQ(KeSetEvent(&event, IO_NO_INCREMENT, FALSE), 0);
+  EXPECT_EQ(KeResetEvent(&event), 1);
+}
+
+TEST_P(KeTest, WaitAnyReportsTheSignalledObject) {
+  KEVENT events[3];
+  for (auto& e : events) KeInitializeEvent(&e, NotificationEvent, FALSE);
+  KeSetEvent(&events[2], IO_NO_INCREMENT, FALSE);
+  PVOID objects[] = {&events[0], &events[1], &events[2]};
+  LARGE_INTEGER timeout = relativeMs(10);
+  EXPECT_EQ(KeWaitForMultipleObjects(3, objects, WaitAny, Executive, KernelMode, FALSE, &timeout,
+                                     nullptr),
+            STATUS_WAIT_0 + 2);
+}
+
+TEST_P(KeTest, RearmingASetTimerMovesItsDueTime) {
+  Signaller signaller;
+  const Duration start = now();
+  EXPECT_FALSE(KeSetTimer(&signaller.timer, relativeMs(300), &signaller.dpc));
+  EXPECT_TRUE(KeSetTimer(&signaller.timer, relativeMs(20), &signaller.dpc));
+  LARGE_INTEGER timeout = relativeMs(5000);
+  ASSERT_EQ(KeWaitForSingleObject(&signaller.event, Executive, KernelMode, FALSE, &timeout),
+            STATUS_SUCCESS);
+  EXPECT_LT(now() - start, 250ms);
+  s().runFor(400ms);
+  EXPECT_EQ(signaller.runs, 1);
+}
+
+TEST_P(KeTest, CancelledTimerNeverRuns) {
+  Signaller signaller;
+  KeSetTimer(&signaller.timer, relativeMs(10), &signaller.dpc);
+  EXPECT_TRUE(KeCancelTimer(&signaller.timer));
+  EXPECT_FALSE(KeCancelTimer(&signaller.timer));
+  s().runFor(50ms);
+  EXPECT_EQ(signaller.runs, 0);
+  EXPECT_FALSE(KeReadStateTimer(&signaller.timer));
+}
+
+struct DpcLog {
+  std::mutex mutex;
+  std::vector<int> order;
+  std::vector<KIRQL> irqls;
+  static void run(PKDPC, PVOID context, PVOID argument, PVOID) {
+    auto* log = static_cast<DpcLog*>(context);
+    std::lock_guard lock(log->mutex);
+    log->order.push_back(static_cast<int>(reinterpret_cast<std::intptr_t>(argument)));
+    log->irqls.push_back(KeGetCurrentIrql());
+  }
+};
+
+TEST_P(KeTest, DpcsRunOnceInQueueOrderAtDispatchLevel) {
+  DpcLog log;
+  KDPC dpcs[3];
+  for (auto& dpc : dpcs) KeInitializeDpc(&dpc, DpcLog::run, &log);
+  EXPECT_TRUE(KeInsertQueueDpc(&dpcs[1], reinterpret_cast<PVOID>(1), nullptr));
+  EXPECT_TRUE(KeInsertQueueDpc(&dpcs[0], reinterpret_cast<PVOID>(0), nullptr));
+  EXPECT_FALSE(KeInsertQueueDpc(&dpcs[1], reinterpret_cast<PVOID>(9), nullptr));
+  EXPECT_TRUE(KeInsertQueueDpc(&dpcs[2], reinterpret_cast<PVOID>(2), nullptr));
+  EXPECT_TRUE(KeRemoveQueueDpc(&dpcs[2]));
+  ASSERT_TRUE(s().runUntil(
+      [&] {
+        std::lock_guard lock(log.mutex);
+        return log.order.size() >= 2;
+      },
+      2s));
+  s().runFor(20ms);
+  std::lock_guard lock(log.mutex);
+  EXPECT_EQ(log.order, (std::vector<int>{1, 0}));
+  EXPECT_EQ(log.irqls, (std::vector<KIRQL>{DISPATCH_LEVEL, DISPATCH_LEVEL}));
+}
+
+struct ThreadState {
+  KEVENT go;
+  std::atomic<int> stage{0};
+  std::atomic<KIRQL> irql{0xFF};
+};
+
+void threadBody(PVOID context) {
+  auto* state = static_cast<ThreadState*>(context);
+  state->irql = KeGetCurrentIrql();
+  KeWaitForSingleObject(&state->go, Executive, KernelMode, FALSE, nullptr);
+  state->stage = 1;
+  PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+TEST_P(KeTest, ThreadObjectIsSignalledWhenTheThreadEnds) {
+  ThreadState state;
+  KeInitializeEvent(&state.go, NotificationEvent, FALSE);
+  HANDLE handle;
+  ASSERT_EQ(PsCreateSystemThread(&handle, 0, nullptr, nullptr, nullptr, threadBody, &state),
+            STATUS_SUCCESS);
+  PVOID thread;
+  ASSERT_EQ(ObReferenceObjectByHandle(handle, 0, nullptr, KernelMode, &thread, nullptr),
+            STATUS_SUCCESS);
+  LARGE_INTEGER shortWait = relativeMs(20);
+  EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, &shortWait),
+            STATUS_TIMEOUT);
+  KeSetEvent(&state.go, IO_NO_INCREMENT, FALSE);
+  LARGE_INTEGER longWait = relativeMs(5000);
+  EXPECT_EQ(ZwWaitForSingleObject(handle, FALSE, &longWait), STATUS_SUCCESS);
+  EXPECT_EQ(state.stage, 1);
+  EXPECT_EQ(state.irql, PASSIVE_LEVEL);
+  ObDereferenceObject(thread);
+  ZwClose(handle);
+}
+
+TEST_P(KeTest, SpinLockRaisesToDispatchLevelAndRestores) {
+  KSPIN_LOCK lock;
+  KeInitializeSpinLock(&lock);
+  KIRQL old;
+  KeAcquireSpinLock(&lock, &old);
+  EXPECT_EQ(old, PASSIVE_LEVEL);
+  EXPECT_EQ(KeGetCurrentIrql(), DISPATCH_LEVEL);
+  KeReleaseSpinLock(&lock, old);
+  EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+  EXPECT_EQ(lock, 0u);
+}
+
+TEST_P(KeTest, TickCountAdvancesWithTime) {
+  EXPECT_EQ(KeQueryTimeIncrement(), 156250u);
+  LARGE_INTEGER before;
+  KeQueryTickCount(&before);
+  LARGE_INTEGER interval = relativeMs(100);
+  KeDelayExecutionThread(KernelMode, FALSE, &interval);
+  LARGE_INTEGER after;
+  KeQueryTickCount(&after);
+  const LONGLONG ms = (after.QuadPart - before.QuadPart) * KeQueryTimeIncrement() / 10'000;
+  EXPECT_GE(ms, 100 - 16);
+  EXPECT_LE(ms, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSchedulers, KeTest,
+                         ::testing::Values(Clocking::Virtual, Clocking::Real),
+                         [](const auto& info) { return clockingName(info.param); });
+
+}  // namespace
+}  // namespace k52::nt

@@ -1,0 +1,19 @@
+#include <cstdlib>
+
+#include "platform/nt/io.h"
+
+namespace k52::nt {
+
+PVOID ExAllocatePool(POOL_TYPE, SIZE_T NumberOfBytes) {
+  return std::malloc(NumberOfBytes == 0 ? 1 : NumberOfBytes);
+}
+
+PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG) {
+  return ExAllocatePool(PoolType, NumberOfBytes);
+}
+
+void ExFreePool(PVOID P) {
+  std::free(P);
+}
+
+}  // namespace k52::nt

@@ -1,0 +1,137 @@
+#include "platform/nt/real_scheduler.h"
+
+#include <algorithm>
+
+namespace k52::nt {
+
+namespace {
+
+// 100 ns units between 1601-01-01 and 1970-01-01.
+constexpr std::int64_t kUnixEpochInSystemTime = 116444736000000000;
+
+std::int64_t systemTimeNow() {
+  const auto sinceUnix = std::chrono::system_clock::now().time_since_epoch();
+  return kUnixEpochInSystemTime +
+         std::chrono::duration_cast<std::chrono::nanoseconds>(sinceUnix).count() / 100;
+}
+
+}  // namespace
+
+RealScheduler::RealScheduler()
+    : systemTimeAtStart_(systemTimeNow()), random_(std::random_device{}()) {
+  worker_ = std::thread([this] { workerMain(); });
+}
+
+RealScheduler::~RealScheduler() {
+  {
+    std::lock_guard lock(eventsMutex_);
+    stop_ = true;
+  }
+  eventsChanged_.notify_all();
+  worker_.join();
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard lock(threadsMutex_);
+    threads.swap(threads_);
+  }
+  for (auto& t : threads) t.join();
+}
+
+EventId RealScheduler::schedule(Duration delay, Action action, EventKind kind) {
+  EventId id;
+  {
+    std::lock_guard lock(eventsMutex_);
+    id = queue_.push(now() + std::max(delay, Duration::zero()), kind, std::move(action));
+  }
+  eventsChanged_.notify_all();
+  return id;
+}
+
+bool RealScheduler::cancel(EventId id) {
+  std::lock_guard lock(eventsMutex_);
+  return queue_.cancel(id);
+}
+
+std::uint64_t RealScheduler::random() {
+  std::lock_guard lock(randomMutex_);
+  return random_();
+}
+
+void RealScheduler::workerMain() {
+  std::unique_lock lock(eventsMutex_);
+  while (!stop_) {
+    auto event = queue_.popDue(now());
+    if (!event) {
+      const auto next = queue_.nextDue();
+      if (next) {
+        eventsChanged_.wait_for(lock, *next - now());
+      } else {
+        eventsChanged_.wait(lock);
+      }
+      continue;
+    }
+    running_ = true;
+    lock.unlock();
+    runInEventContext(event->action);
+    lock.lock();
+    running_ = false;
+    eventsChanged_.notify_all();
+  }
+}
+
+void RealScheduler::startThread(std::string, Action body) {
+  std::lock_guard lock(threadsMutex_);
+  threads_.emplace_back([body = std::move(body)] {
+    try {
+      body();
+    } catch (const ThreadExit&) {
+    }
+  });
+}
+
+bool RealScheduler::wait(const std::function<bool()>& ready, std::optional<Duration> deadline,
+                         std::string_view) {
+  std::unique_lock lock(waitMutex_);
+  for (;;) {
+    if (ready()) return true;
+    if (!deadline) {
+      waitersChanged_.wait(lock);
+      continue;
+    }
+    const Duration left = *deadline - now();
+    if (left <= Duration::zero()) return false;
+    waitersChanged_.wait_for(lock, left);
+  }
+}
+
+void RealScheduler::notifyWaiters() {
+  std::lock_guard lock(waitMutex_);
+  waitersChanged_.notify_all();
+}
+
+void RealScheduler::stall(Duration d) {
+  const Duration end = now() + d;
+  while (now() < end) {
+  }
+}
+
+bool RealScheduler::runFor(Duration d) {
+  clock_.sleepFor(d);
+  return true;
+}
+
+bool RealScheduler::runUntil(const std::function<bool()>& done, Duration limit) {
+  const Duration end = now() + limit;
+  for (;;) {
+    if (done()) return true;
+    if (now() >= end) return false;
+    clock_.sleepFor(std::chrono::milliseconds(1));
+  }
+}
+
+bool RealScheduler::runUntilIdle(Duration limit) {
+  std::unique_lock lock(eventsMutex_);
+  return eventsChanged_.wait_for(lock, limit, [&] { return queue_.empty() && !running_; });
+}
+
+}  // namespace k52::nt
