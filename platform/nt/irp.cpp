@@ -60,13 +60,15 @@ PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN) {
   if (StackSize < 1) return nullptr;
   IrpRecord record;
   record.irp = std::make_unique<IRP>();
-  record.stack = std::make_unique<IO_STACK_LOCATION[]>(StackSize);
+  // One spare location below the lowest: a driver preparing a next location
+  // that does not exist writes there, and IoCallDriver then refuses the call.
+  record.stack = std::make_unique<IO_STACK_LOCATION[]>(StackSize + 1);
   PIRP irp = record.irp.get();
   irp->Type = 6;
   irp->Size = sizeof(IRP);
   irp->StackCount = StackSize;
   irp->CurrentLocation = static_cast<CCHAR>(StackSize + 1);
-  irp->Tail.Overlay.CurrentStackLocation = record.stack.get() + StackSize;
+  irp->Tail.Overlay.CurrentStackLocation = record.stack.get() + 1 + StackSize;
   InitializeListHead(&irp->Tail.Overlay.ListEntry);
   std::lock_guard lock(irpsLock());
   irps().emplace(irp, std::move(record));
@@ -155,8 +157,8 @@ void IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine, 
 }
 
 NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
-  if (Irp->CurrentLocation <= 1) {
-    throw std::logic_error("IoCallDriver: no stack location left for the next driver");
+  if (Irp->CurrentLocation <= 1 || Irp->CurrentLocation > Irp->StackCount + 1) {
+    throw std::logic_error("IoCallDriver: no stack location for the next driver");
   }
   --Irp->CurrentLocation;
   PIO_STACK_LOCATION stack = --Irp->Tail.Overlay.CurrentStackLocation;

@@ -39,6 +39,7 @@ Kernel::Kernel(std::unique_ptr<Scheduler> scheduler, std::optional<win32::Prefix
 Kernel::~Kernel() {
   // Threads unwind while the kernel is still current: their unwinding may
   // still call into it.
+  scheduler_->shutdown();
   scheduler_.reset();
   clearDispatcherObjects();
   currentKernel = nullptr;

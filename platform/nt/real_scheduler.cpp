@@ -23,18 +23,24 @@ RealScheduler::RealScheduler()
 }
 
 RealScheduler::~RealScheduler() {
+  shutdown();
+}
+
+void RealScheduler::shutdown() {
   {
     std::lock_guard lock(eventsMutex_);
     stop_ = true;
   }
   eventsChanged_.notify_all();
-  worker_.join();
+  if (worker_.joinable()) worker_.join();
   std::vector<std::thread> threads;
   {
     std::lock_guard lock(threadsMutex_);
     threads.swap(threads_);
   }
   for (auto& t : threads) t.join();
+  std::lock_guard lock(eventsMutex_);
+  queue_.clear();
 }
 
 EventId RealScheduler::schedule(Duration delay, Action action, EventKind kind) {

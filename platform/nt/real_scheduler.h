@@ -42,6 +42,7 @@ class RealScheduler final : public Scheduler {
   bool runUntilIdle(Duration limit) override;
   std::string failure() const override { return {}; }
   std::int64_t systemTimeAtStart() const override { return systemTimeAtStart_; }
+  void shutdown() override;
 
  private:
   void workerMain();

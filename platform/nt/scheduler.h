@@ -131,6 +131,12 @@ class Scheduler {
   // Why the simulation stopped (deadlock, exception), empty while healthy.
   virtual std::string failure() const = 0;
 
+  // Ends the threads (virtual: unwinds each where it blocks with ThreadExit;
+  // real: joins them) and drops pending events. Called on the thread that
+  // created the scheduler (virtual) or any thread not started by it (real);
+  // the destructor calls it too.
+  virtual void shutdown() = 0;
+
   // System time (100 ns units since 1601) at the scheduler's start.
   virtual std::int64_t systemTimeAtStart() const = 0;
 

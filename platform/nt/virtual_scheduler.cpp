@@ -43,11 +43,19 @@ VirtualScheduler::VirtualScheduler(std::uint64_t seed) : random_(seed) {
   main->name = "main";
   main->state = SimThread::State::Running;
   current_ = main.get();
+  previousThread_ = tlsSimThread;
   tlsSimThread = main.get();
   threads_.push_back(std::move(main));
 }
 
 VirtualScheduler::~VirtualScheduler() {
+  shutdown();
+  // A scheduler made and dropped while another runs on this thread must not
+  // take the other's thread away.
+  if (tlsSimThread == threads_.front().get()) tlsSimThread = previousThread_;
+}
+
+void VirtualScheduler::shutdown() {
   // Unwind parked threads one at a time so that their destructors never run
   // concurrently with each other.
   for (std::size_t i = 1; i < threads_.size(); ++i) {
@@ -60,7 +68,6 @@ VirtualScheduler::~VirtualScheduler() {
     if (t.os.joinable()) t.os.join();
   }
   queue_.clear();
-  if (tlsSimThread == threads_.front().get()) tlsSimThread = nullptr;
 }
 
 EventId VirtualScheduler::schedule(Duration delay, Action action, EventKind kind) {

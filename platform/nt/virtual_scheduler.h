@@ -57,6 +57,7 @@ class VirtualScheduler final : public Scheduler {
   bool runUntilIdle(Duration limit) override;
   std::string failure() const override { return failure_; }
   std::int64_t systemTimeAtStart() const override;
+  void shutdown() override;
 
   // The simulation's clock, for code that takes a k52::Clock to read time.
   const VirtualClock& clock() const { return clock_; }
@@ -88,6 +89,7 @@ class VirtualScheduler final : public Scheduler {
   SimThread* current_ = nullptr;
   std::vector<std::unique_ptr<SimThread>> threads_;
   std::string failure_;
+  void* previousThread_ = nullptr;
 };
 
 }  // namespace k52::nt
