@@ -1,5 +1,7 @@
 #include "platform/nt/kernel.h"
 
+#include "platform/nt/se.h"
+
 #include <atomic>
 #include <stdexcept>
 
@@ -102,7 +104,8 @@ bool Kernel::unloadDriver(std::wstring_view name) {
   return true;
 }
 
-std::unique_ptr<DeviceHandle> Kernel::openDevice(std::wstring_view path, NTSTATUS* status) {
+std::unique_ptr<DeviceHandle> Kernel::openDevice(std::wstring_view path, NTSTATUS* status,
+                                                 bool privileged) {
   constexpr std::wstring_view kLocal = L"\\\\.\\";
   std::wstring name(path);
   if (name.starts_with(kLocal)) name = L"\\DosDevices\\" + name.substr(kLocal.size());
@@ -111,7 +114,7 @@ std::unique_ptr<DeviceHandle> Kernel::openDevice(std::wstring_view path, NTSTATU
   const NTSTATUS result = openFile(name, &file, &top);
   if (status) *status = result;
   if (!NT_SUCCESS(result)) return nullptr;
-  return std::make_unique<DeviceHandle>(file);
+  return std::make_unique<DeviceHandle>(file, privileged);
 }
 
 PDEVICE_OBJECT Kernel::findDevice(std::wstring_view name) {
@@ -135,6 +138,8 @@ DeviceHandle::Result DeviceHandle::deviceIoControl(ULONG code, std::span<const s
   if (irp == nullptr) return {STATUS_INSUFFICIENT_RESOURCES, 0};
   IoGetNextIrpStackLocation(irp)->FileObject = file_;
   irp->Tail.Overlay.OriginalFileObject = file_;
+  irp->RequestorMode = UserMode;
+  const UserModeCaller caller(privileged_);
   ULONG_PTR information = 0;
   const NTSTATUS status = callAndWait(top, irp, &event, &iosb, &information);
   return {status, static_cast<ULONG>(information)};

@@ -47,7 +47,8 @@ class DeviceHandle {
     ULONG bytesReturned;  // output bytes the driver returned
   };
 
-  explicit DeviceHandle(PFILE_OBJECT file) : file_(file) {}
+  // Requests go out as a user-mode caller's, with the caller's privilege.
+  DeviceHandle(PFILE_OBJECT file, bool privileged) : file_(file), privileged_(privileged) {}
   ~DeviceHandle();
   DeviceHandle(const DeviceHandle&) = delete;
   DeviceHandle& operator=(const DeviceHandle&) = delete;
@@ -60,6 +61,7 @@ class DeviceHandle {
 
  private:
   PFILE_OBJECT file_;
+  bool privileged_;
 };
 
 class Kernel {
@@ -96,7 +98,9 @@ class Kernel {
 
   // Opens a device by name: "\\.\X" means "\DosDevices\X"; other names
   // ("\Device\X") are used as they are. Null with *status set on failure.
-  std::unique_ptr<DeviceHandle> openDevice(std::wstring_view path, NTSTATUS* status = nullptr);
+  // A `privileged` caller passes SeSinglePrivilegeCheck (an administrator).
+  std::unique_ptr<DeviceHandle> openDevice(std::wstring_view path, NTSTATUS* status = nullptr,
+                                           bool privileged = false);
 
   // The device a name (device or link) leads to, or null.
   PDEVICE_OBJECT findDevice(std::wstring_view name);

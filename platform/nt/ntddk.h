@@ -9,5 +9,6 @@
 #include "platform/nt/ntddkbd.h"
 #include "platform/nt/ps.h"
 #include "platform/nt/rtl.h"
+#include "platform/nt/se.h"
 #include "platform/nt/status.h"
 #include "platform/nt/types.h"
