@@ -18,6 +18,11 @@ inline constexpr USHORT kNoFrameYet = 0xFFFF;
 inline constexpr USHORT kFilterOn = 0x01;
 inline constexpr USHORT kFilterAttached = 0x20;
 
+// Keyboard controller status bits.
+inline constexpr UCHAR kStatusOutputFull = 0x01;
+inline constexpr UCHAR kStatusInputFull = 0x02;
+inline constexpr UCHAR kStatusAuxByte = 0x20;
+
 // The extension of "\Device\vrlPCSC", zero-filled at start.
 struct ChannelExtension {
   ULONG timeIncrement;

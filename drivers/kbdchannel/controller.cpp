@@ -4,8 +4,6 @@
 namespace k52::kbdchannel {
 namespace {
 
-constexpr UCHAR kOutputFull = 0x01;
-constexpr UCHAR kInputFull = 0x02;
 constexpr UCHAR kKeyboardIrqMask = 0x02;
 // The controller takes a command within microseconds; a bound of the order of
 // the send path's limits turns a dead controller into an error.
@@ -49,10 +47,11 @@ void DisableKbInt(ChannelExtension* ext) {
 bool Get8042CmdByte(ChannelExtension* ext, UCHAR* value) {
   WRITE_PORT_UCHAR(ext->commandPort, 0xAD);  // keyboard interface off
   WRITE_PORT_UCHAR(ext->commandPort, 0xA7);  // auxiliary interface off
-  bool ok = waitForStatus(ext, [](UCHAR s) { return (s & (kOutputFull | kInputFull)) == 0; });
+  bool ok =
+      waitForStatus(ext, [](UCHAR s) { return (s & (kStatusOutputFull | kStatusInputFull)) == 0; });
   if (ok) {
     WRITE_PORT_UCHAR(ext->commandPort, 0x20);  // read command byte
-    ok = waitForStatus(ext, [](UCHAR s) { return (s & kOutputFull) != 0; });
+    ok = waitForStatus(ext, [](UCHAR s) { return (s & kStatusOutputFull) != 0; });
   }
   // The disable bits are ours; the caller wants the byte as it was.
   if (ok) *value = READ_PORT_UCHAR(ext->dataPort) & ~0x30;

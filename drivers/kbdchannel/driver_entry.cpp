@@ -30,24 +30,24 @@ PUCHAR translatePort(ULONG port) {
   return reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(translated.QuadPart));
 }
 
+// One DWORD value of the parameters key, read into *value; absent, or of
+// another type, it keeps the value *value already holds.
+RTL_QUERY_REGISTRY_TABLE dwordEntry(const wchar_t* name, ULONG* value) {
+  RTL_QUERY_REGISTRY_TABLE entry{};
+  entry.Flags = RTL_QUERY_REGISTRY_DIRECT;
+  entry.Name = const_cast<PWSTR>(name);
+  entry.EntryContext = value;
+  entry.DefaultType = REG_DWORD;
+  entry.DefaultData = value;
+  entry.DefaultLength = sizeof(ULONG);
+  return entry;
+}
+
 void readParameters(ChannelExtension* ext, PUNICODE_STRING registryPath) {
   ULONG ledTimeout = ext->ledTimeoutMs;
   ULONG cwt = ext->keyboardCwt;
-  const ULONG ledDefault = ledTimeout;
-  const ULONG cwtDefault = cwt;
-  RTL_QUERY_REGISTRY_TABLE table[3] = {};
-  table[0].Flags = RTL_QUERY_REGISTRY_DIRECT;
-  table[0].Name = const_cast<PWSTR>(L"LEDTimeoutmsecs");
-  table[0].EntryContext = &ledTimeout;
-  table[0].DefaultType = REG_DWORD;
-  table[0].DefaultData = const_cast<ULONG*>(&ledDefault);
-  table[0].DefaultLength = sizeof(ULONG);
-  table[1].Flags = RTL_QUERY_REGISTRY_DIRECT;
-  table[1].Name = const_cast<PWSTR>(L"KeyboardCWT");
-  table[1].EntryContext = &cwt;
-  table[1].DefaultType = REG_DWORD;
-  table[1].DefaultData = const_cast<ULONG*>(&cwtDefault);
-  table[1].DefaultLength = sizeof(ULONG);
+  RTL_QUERY_REGISTRY_TABLE table[3] = {
+      dwordEntry(L"LEDTimeoutmsecs", &ledTimeout), dwordEntry(L"KeyboardCWT", &cwt), {}};
 
   std::wstring parameters(registryPath->Buffer, registryPath->Length / sizeof(WCHAR));
   parameters += L"\\Parameters";

@@ -5,9 +5,6 @@
 namespace k52::kbdchannel {
 namespace {
 
-constexpr UCHAR kInputFull = 0x02;
-constexpr UCHAR kOutputFull = 0x01;
-constexpr UCHAR kAuxByte = 0x20;
 constexpr ULONG kInputEmptyPolls = 59'999;
 constexpr int kAckChecks = 25;
 constexpr ULONG kAckPollMs = 2;
@@ -38,7 +35,7 @@ USHORT PutBytePolled(ChannelExtension* ext, bool waitAck, USHORT port, UCHAR val
     KeStallExecutionProcessor(100);
   }
   ULONG polls = 0;
-  while (ReadPort(ext, 0x64) & kInputFull) {
+  while (ReadPort(ext, 0x64) & kStatusInputFull) {
     if (++polls >= kInputEmptyPolls) return kSendFailed;
     wait_ms(ext, 1);
   }
@@ -62,9 +59,10 @@ USHORT PutBytePolled(ChannelExtension* ext, bool waitAck, USHORT port, UCHAR val
 
 USHORT DrainOutputBuffer(ChannelExtension* ext) {
   for (ULONG pass = 0; pass < kDrainPasses; ++pass) {
-    if (!(ReadPort(ext, 0x64) & kInputFull)) return kSendOk;
+    if (!(ReadPort(ext, 0x64) & kStatusInputFull)) return kSendOk;
     const UCHAR status = ReadPort(ext, 0x64);
-    if ((status & (kOutputFull | kAuxByte)) == (kOutputFull | kAuxByte)) return kSendOk;
+    if ((status & (kStatusOutputFull | kStatusAuxByte)) == (kStatusOutputFull | kStatusAuxByte))
+      return kSendOk;
     KeStallExecutionProcessor(1000);
   }
   return kSendFailed;

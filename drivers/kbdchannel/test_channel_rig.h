@@ -14,7 +14,7 @@
 #include "drivers/kbdchannel/driver.h"
 #include "drivers/kbdchannel/vrlpcsc.h"
 #include "platform/nt/ntddk.h"
-#include "platform/nt/virtual_scheduler.h"
+#include "platform/nt/test_kernel.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/test_temp_dir.h"
 #include "sim/kbdstack/keyboard_pc.h"
@@ -26,13 +26,14 @@ struct RigOptions {
   std::optional<std::uint32_t> keyboardCwt = std::nullopt;   // "KeyboardCWT"
   std::optional<std::uint16_t> refusedPort = std::nullopt;   // a port the bus will not translate
   sim::KeyboardPcConfig pc = {};
+  nt::Clocking clocking = nt::Clocking::Virtual;
 };
 
 class ChannelRig {
  public:
   explicit ChannelRig(sim::TerminalFirmware& firmware, RigOptions options = {})
       : prefix_(writeParameters(dir_, options)),
-        pc_(std::make_unique<nt::VirtualScheduler>(1), firmware, prefix_, options.pc) {
+        pc_(nt::makeScheduler(options.clocking), firmware, prefix_, options.pc) {
     if (options.refusedPort) pc_.kernel().bus().failTranslation(*options.refusedPort);
     loadStatus_ = pc_.kernel().loadDriver(kDriverName, DriverEntry);
   }
