@@ -155,15 +155,13 @@ TEST(ChannelReceive, WorksOnTheRealClockWithRealThreads) {
   ChannelRig rig(echo, RigOptions{.clocking = nt::Clocking::Real});
   ASSERT_EQ(rig.attach(), nt::STATUS_SUCCESS);
   ASSERT_EQ(rig.sendTerminal({0x12, 0x34, 0xAB}), kSendOk);
+  ASSERT_TRUE(rig.scheduler().runUntil([&] { return rig.dataCallbacks().size() == 5; }, 5s))
+      << ::testing::PrintToString(rig.pc().reader().codes());
+  EXPECT_EQ(rig.drainFifoValues(), (Bytes{0x00, 0x03, 0x12, 0x34, 0xAB}));
   // Device models run as events; a key press is one.
   rig.scheduler().schedule(
       0ms, [&] { rig.pc().keyboard().press(0x2C); }, nt::EventKind::Device);
-  ASSERT_TRUE(rig.scheduler().runUntil(
-      [&] { return rig.dataCallbacks().size() == 5 && !rig.pc().reader().codes().empty(); }, 5s))
-      << rig.dataCallbacks().size() << " bytes, " << rig.pc().reader().codes().size() << " keys, "
-      << rig.pc().reader().reads() << " reads: "
-      << ::testing::PrintToString(rig.pc().reader().codes());
-  EXPECT_EQ(rig.drainFifoValues(), (Bytes{0x00, 0x03, 0x12, 0x34, 0xAB}));
+  ASSERT_TRUE(rig.scheduler().runUntil([&] { return !rig.pc().reader().codes().empty(); }, 5s));
   EXPECT_EQ(rig.pc().reader().codes(), (Bytes{0x2C}));
 }
 
