@@ -135,15 +135,34 @@ void cancelTracking(PDEVICE_OBJECT, PIRP irp) {
   complete(irp, STATUS_CANCELLED);
 }
 
+bool satisfied(PSMARTCARD_EXTENSION ext, ULONG code) {
+  const ULONG state = currentState(ext);
+  return code == IOCTL_SMARTCARD_IS_PRESENT ? state > SCARD_ABSENT : state == SCARD_ABSENT;
+}
+
+// Takes the held tracking request back and completes it, unless someone
+// else completed or cancelled it first.
+void release(PSMARTCARD_EXTENSION ext, PIRP irp, NTSTATUS status) {
+  POS_DEP_DATA os = ext->OsData;
+  KIRQL irql;
+  IoAcquireCancelSpinLock(&irql);
+  const bool held = os->NotificationIrp == irp;
+  if (held) {
+    os->NotificationIrp = nullptr;
+    IoSetCancelRoutine(irp, nullptr);
+  }
+  IoReleaseCancelSpinLock(irql);
+  if (held) complete(irp, status);
+}
+
 // IS_PRESENT / IS_ABSENT: answered at once when the card is already where
 // the caller wants it, otherwise held in NotificationIrp for the reader's
 // tracking function. The held request is guarded by the cancel spin lock.
+// It runs beside the request being dispatched, so it leaves the extension's
+// request fields alone.
 NTSTATUS track(PSMARTCARD_EXTENSION ext, PIRP irp, ULONG code) {
   POS_DEP_DATA os = ext->OsData;
-  const ULONG state = currentState(ext);
-  const bool satisfied =
-      code == IOCTL_SMARTCARD_IS_PRESENT ? state > SCARD_ABSENT : state == SCARD_ABSENT;
-  if (satisfied) return complete(irp, STATUS_SUCCESS);
+  if (satisfied(ext, code)) return complete(irp, STATUS_SUCCESS);
   if (ext->ReaderFunction[RDF_CARD_TRACKING] == nullptr) return complete(irp, STATUS_NOT_SUPPORTED);
 
   KIRQL irql;
@@ -158,19 +177,13 @@ NTSTATUS track(PSMARTCARD_EXTENSION ext, PIRP irp, ULONG code) {
   IoSetCancelRoutine(irp, cancelTracking);
   IoReleaseCancelSpinLock(irql);
 
-  ext->MajorIoControlCode = code;
-  ext->MinorIoControlCode = 0;
   const NTSTATUS status = ext->ReaderFunction[RDF_CARD_TRACKING](ext);
   if (status != STATUS_PENDING) {
-    // The reader did not keep it: complete it, unless it is already gone.
-    IoAcquireCancelSpinLock(&irql);
-    const bool held = os->NotificationIrp == irp;
-    if (held) {
-      os->NotificationIrp = nullptr;
-      IoSetCancelRoutine(irp, nullptr);
-    }
-    IoReleaseCancelSpinLock(irql);
-    if (held) complete(irp, status);
+    release(ext, irp, status);  // the reader did not keep it
+  } else if (satisfied(ext, code)) {
+    // The card came or went between the first look and the reader taking
+    // the request over: that change would otherwise go unnoticed.
+    release(ext, irp, STATUS_SUCCESS);
   }
   return STATUS_PENDING;
 }
@@ -210,7 +223,7 @@ NTSTATUS SmartcardDeviceControl(PSMARTCARD_EXTENSION SmartcardExtension, PIRP Ir
   ext->IoRequest.ReplyBuffer = buffer;
   ext->IoRequest.ReplyBufferLength = out;
   const NTSTATUS status = serve(ext, code);
-  ext->IoRequest = {};
+  if (status != STATUS_PENDING) ext->IoRequest = {};
 
   KeAcquireSpinLock(&os->SpinLock, &irql);
   os->CurrentIrp = nullptr;

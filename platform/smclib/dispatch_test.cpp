@@ -27,6 +27,7 @@ struct Reader {
   std::vector<UCHAR> tpdu;   // the last command sent to the card
   KEVENT cardAnswers;        // transmit waits for it when `slowCard`
   bool slowCard = false;
+  bool insertWhileTracking = false;  // a poll sees the card as the request comes in
 } reader;
 
 std::vector<UCHAR> toBytes(ULONG value) {
@@ -81,8 +82,9 @@ NTSTATUS transmit(PSMARTCARD_EXTENSION ext) {
   return SmartcardT0Reply(ext);
 }
 
-NTSTATUS tracking(PSMARTCARD_EXTENSION) {
+NTSTATUS tracking(PSMARTCARD_EXTENSION ext) {
   reader.calls.push_back(RDF_CARD_TRACKING);
+  if (reader.insertWhileTracking) ext->ReaderCapabilities.CurrentState = SCARD_SWALLOWED;
   return STATUS_PENDING;
 }
 
@@ -341,6 +343,12 @@ TEST_F(DispatchTest, TrackingRequestsWaitForTheCard) {
   EXPECT_EQ(present.status, STATUS_SUCCESS);
   EXPECT_EQ(reader.ext->OsData->NotificationIrp, nullptr);
   EXPECT_EQ(call(IOCTL_SMARTCARD_IS_PRESENT, {}).status, STATUS_SUCCESS);
+}
+
+TEST_F(DispatchTest, ACardArrivingAsTheRequestIsHandedOverIsNotMissed) {
+  reader.insertWhileTracking = true;
+  EXPECT_EQ(call(IOCTL_SMARTCARD_IS_PRESENT, {}).status, STATUS_SUCCESS);
+  EXPECT_EQ(reader.ext->OsData->NotificationIrp, nullptr);
 }
 
 TEST_F(DispatchTest, AWaitingTrackingRequestCanBeCancelled) {

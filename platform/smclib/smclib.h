@@ -6,7 +6,7 @@
 // reader driver written with `using namespace k52::nt;` reads as usual.
 //
 // A reader driver:
-//   - fills the extension (Version, VendorAttr, ReaderCapabilities,
+//   - fills a zeroed extension (Version, VendorAttr, ReaderCapabilities,
 //     ReaderFunction[RDF_*], the request and reply buffer sizes, optionally
 //     its own buffers), calls SmartcardInitialize and notes its device in
 //     OsData->DeviceObject;
@@ -16,8 +16,15 @@
 //   - keeps ReaderCapabilities.CurrentState and CardCapabilities.ATR up to
 //     date and calls SmartcardUpdateCardCapabilities after a reset;
 //   - runs T=0 and T=1 exchanges with the request/reply pairs below;
-//   - completes a held tracking request (OsData->NotificationIrp) when the
-//     card comes or goes, for instance with SmartcardCompleteCardTracking;
+//   - provides RDF_CARD_TRACKING, called for an IS_PRESENT or IS_ABSENT
+//     request that cannot be answered at once: the request is then held in
+//     OsData->NotificationIrp (its control code says which of the two), with
+//     the library's cancel routine (STATUS_CANCELLED) unless the driver
+//     installs its own under the cancel spin lock. The function returns
+//     STATUS_PENDING to keep it, or a status to have it completed with. The
+//     driver completes it when the card comes or goes, for instance with
+//     SmartcardCompleteCardTracking. The held request is taken and given
+//     back under the cancel spin lock; its DriverContext[3] is the library's;
 //   - calls SmartcardExit before deleting its device.
 //
 // Every buffer the library reads or writes is bounded by the length fields
