@@ -72,6 +72,7 @@ NTSTATUS transmit(PSMARTCARD_EXTENSION ext) {
   if (header.cbPciLength < sizeof header || header.cbPciLength > in) {
     return STATUS_INVALID_PARAMETER;
   }
+  smc::closeT1Exchange(ext);
   const NTSTATUS status = copyTransmitInput(ext);
   return NT_SUCCESS(status) ? callReader(ext, RDF_TRANSMIT) : status;
 }

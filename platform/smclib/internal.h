@@ -15,6 +15,9 @@ ULONG bitRateAdjustment(UCHAR Dl);
 // The T=1 link back to its state after an ATR: sequence numbers 0, IFSC
 // from the ATR, IFSD 32 until negotiated, no exchange running.
 void resetT1(PSMARTCARD_EXTENSION ext);
+// A new transmit request begins: an exchange its reader left open was
+// abandoned, and the next one starts by resynchronising.
+void closeT1Exchange(PSMARTCARD_EXTENSION ext);
 
 // The data of a transmit request (after its SCARD_IO_REQUEST header), or an
 // empty span with *status set when the header does not fit the buffer.

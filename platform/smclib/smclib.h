@@ -397,7 +397,9 @@ NTSTATUS SmartcardT0Reply(PSMARTCARD_EXTENSION SmartcardExtension);
 // T=1: builds the next block into SmartcardRequest.Buffer from offset
 // SmartcardRequest.BufferLength. A call that does not follow a Reply
 // returning STATUS_MORE_PROCESSING_REQUIRED starts a new exchange for the
-// APDU in IoRequest.
+// APDU in IoRequest, and so does the first call for every transmit request
+// that SmartcardDeviceControl passes on. An exchange left unfinished makes
+// the next one begin with a resynchronisation.
 NTSTATUS SmartcardT1Request(PSMARTCARD_EXTENSION SmartcardExtension);
 // T=1: checks the card's block in SmartcardReply. STATUS_MORE_PROCESSING_
 // REQUIRED: send the next block (SmartcardT1Request) and call again with

@@ -272,6 +272,13 @@ void resetT1(PSMARTCARD_EXTENSION ext) {
   t.State = kIdle;
 }
 
+void closeT1Exchange(PSMARTCARD_EXTENSION ext) {
+  T1_DATA& t = ext->T1;
+  if (t.State == kIdle) return;
+  t.State = kIdle;
+  t.ResyncPending = TRUE;
+}
+
 }  // namespace smc
 
 NTSTATUS SmartcardT1Request(PSMARTCARD_EXTENSION SmartcardExtension) {

@@ -2,6 +2,7 @@
 // must send and the card's answer (epilogues added by the script).
 #include <gtest/gtest.h>
 
+#include "platform/smclib/internal.h"
 #include "platform/smclib/t1_block.h"
 #include "platform/smclib/test_reader.h"
 
@@ -198,6 +199,18 @@ TEST_F(T1Link, AHopelessCardEndsTheExchangeAndTheNextOneResynchronises) {
 TEST_F(T1Link, AnAbandonedExchangeIsFollowedByAResynchronisation) {
   r.ext.SmartcardRequest.BufferLength = 0;
   ASSERT_EQ(SmartcardT1Request(&r.ext), STATUS_SUCCESS);  // no answer ever comes
+  EXPECT_EQ(exchange(r, {{"00 C0 00", "00 E0 00"}, {"00 00 05 00 B0 00 00 02", "00 00 02 90 00"}}),
+            STATUS_SUCCESS);
+}
+
+TEST_F(T1Link, AnExchangeLeftAfterAnAnswerIsClosedByTheNextTransmit) {
+  r.ext.SmartcardRequest.BufferLength = 0;
+  ASSERT_EQ(SmartcardT1Request(&r.ext), STATUS_SUCCESS);
+  r.receive(withEdc("00 C3 01 01", false));
+  ASSERT_EQ(SmartcardT1Reply(&r.ext), STATUS_MORE_PROCESSING_REQUIRED);
+  // The reader gives up here; a new transmit request comes in.
+  smc::closeT1Exchange(&r.ext);
+  r.command(SCARD_PROTOCOL_T1, "00 B0 00 00 02");
   EXPECT_EQ(exchange(r, {{"00 C0 00", "00 E0 00"}, {"00 00 05 00 B0 00 00 02", "00 00 02 90 00"}}),
             STATUS_SUCCESS);
 }
