@@ -34,6 +34,11 @@ inline constexpr NTSTATUS STATUS_CANCELLED = ntStatus(0xC0000120);
 inline constexpr NTSTATUS STATUS_INVALID_BUFFER_SIZE = ntStatus(0xC0000206);
 inline constexpr NTSTATUS STATUS_DEVICE_NOT_CONNECTED = ntStatus(0xC000009D);
 inline constexpr NTSTATUS STATUS_DEVICE_CONFIGURATION_ERROR = ntStatus(0xC0000182);
+inline constexpr NTSTATUS STATUS_NO_SUCH_DEVICE = ntStatus(0xC000000E);
+inline constexpr NTSTATUS STATUS_UNRECOGNIZED_MEDIA = ntStatus(0xC0000014);
+inline constexpr NTSTATUS STATUS_DEVICE_DATA_ERROR = ntStatus(0xC000009C);
+inline constexpr NTSTATUS STATUS_INVALID_DEVICE_STATE = ntStatus(0xC0000184);
+inline constexpr NTSTATUS STATUS_DEVICE_PROTOCOL_ERROR = ntStatus(0xC0000186);
 
 // Success and informational values are non-negative; warnings (0x8...) and
 // errors (0xC...) are negative.
