@@ -38,7 +38,8 @@ VersionDialog::VersionDialog(wxWindow* parent, CtApiBinding& ct)
     title->SetFont(labelFont);
     column->Add(title, 0, wxLEFT | wxRIGHT | wxTOP, 14);
     auto* value = new wxStaticText(this, wxID_ANY, kVersionUnknown);
-    column->Add(value, 0, wxLEFT | wxRIGHT | wxTOP, 14);
+    column->AddSpacer(4);
+    column->Add(value, 0, wxLEFT | wxRIGHT, 24);
     // Wide enough for the longest text the field can get.
     value->SetMinSize(wxSize(value->GetTextExtent(wxText(loadString(kIdsNoReader))).x, -1));
     return value;
@@ -49,6 +50,7 @@ VersionDialog::VersionDialog(wxWindow* parent, CtApiBinding& ct)
 
   auto* ok = new wxButton(this, wxID_OK, "OK");
   ok->SetDefault();
+  column->AddSpacer(8);
   column->Add(ok, 0, wxALIGN_RIGHT | wxALL, 14);
   SetSizerAndFit(column);
 
