@@ -35,8 +35,7 @@ void drawCard(wxGraphicsContext& gc, double x, double y, double w, double h, boo
   band.MoveToPoint(x + w * 0.45, y + h);
   band.AddCurveToPoint(x + w * 0.65, y + h * 0.55, x + w * 0.8, y + h * 0.35, x + w, y + h * 0.3);
   band.AddLineToPoint(x + w, y + h * 0.55);
-  band.AddCurveToPoint(x + w * 0.85, y + h * 0.6, x + w * 0.72, y + h * 0.75, x + w * 0.62,
-                       y + h);
+  band.AddCurveToPoint(x + w * 0.85, y + h * 0.6, x + w * 0.72, y + h * 0.75, x + w * 0.62, y + h);
   band.CloseSubpath();
   gc.SetPen(*wxTRANSPARENT_PEN);
   gc.SetBrush(gc.CreateBrush(wxBrush(wxColour(255, 255, 255, 46))));

@@ -93,14 +93,14 @@ mkdir -p "$shots"
 dialog=$(find_window '^Versionsinformationen\.\.\.$') || fail "no version dialog at start"
 sleep 0.5  # its first paint
 shot "$dialog" "$shots/balview-version.png"
-xdotool windowactivate --sync "$dialog" key Return
+timeout 10 xdotool windowactivate --sync "$dialog" key Return
 wait_until 10 sh -c "! xdotool search --onlyvisible --name '^Versionsinformationen' >/dev/null" ||
   fail "OK did not close the version dialog"
 
 window=$(find_window '^balview$') || fail "no main window"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 menu=$((HEIGHT - 241))  # the client area is 241 pixels high, the menu bar above it
-xdotool mousemove --window "$window" 62 $((menu + 200)) click 1
+timeout 10 xdotool mousemove --window "$window" 62 $((menu + 200)) click 1
 
 # The balance is painted in RGB (64, 64, 64), which nothing else in the
 # window uses; wait for it in the text rectangle.
@@ -114,9 +114,9 @@ sleep 0.3
 shot "$window" "$shots/balview-balance.png"
 
 # Datei > Beenden ends the program.
-xdotool windowactivate --sync "$window" key alt+d
+timeout 10 xdotool windowactivate --sync "$window" key alt+d
 sleep 0.5
-xdotool key b
+timeout 10 xdotool key b
 timeout 10 tail --pid="$app_pid" -f /dev/null || fail "Beenden did not end balview"
 wait "$app_pid" || fail "balview ended with status $?"
 app_pid=

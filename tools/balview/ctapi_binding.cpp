@@ -35,9 +35,9 @@ Answer CtApiBinding::send(std::uint8_t dad, std::span<const std::uint8_t> comman
   std::uint8_t destination = dad;
   std::uint8_t source = kSourceAddress;
   std::uint16_t lenr = kResponseCapacity;
-  answer.result = functions_.data(kTerminal, &destination, &source,
-                                  static_cast<std::uint16_t>(command.size()), command.data(),
-                                  &lenr, response.data());
+  answer.result =
+      functions_.data(kTerminal, &destination, &source, static_cast<std::uint16_t>(command.size()),
+                      command.data(), &lenr, response.data());
   // A library that claims more than the buffer holds is believed only as far
   // as the buffer goes.
   response.resize(std::min<std::size_t>(lenr, kResponseCapacity));

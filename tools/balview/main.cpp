@@ -65,8 +65,8 @@ int main(int argc, char** argv) {
     const auto ct = CtApiBinding::load(library, prefix);
     if (!line.text) return runWindow(*ct, argv[0]);
 
-    const int status = line.versionInfo ? printVersionInfo(*ct, std::cout)
-                                        : printBalance(*ct, std::cout);
+    const int status =
+        line.versionInfo ? printVersionInfo(*ct, std::cout) : printBalance(*ct, std::cout);
     if (!std::cout.flush()) {
       std::cerr << "balview: cannot write the output\n";
       return 1;

@@ -28,9 +28,8 @@ constexpr int menuId(int command) {
 }  // namespace
 
 MainWindow::MainWindow(CtApiBinding& ct)
-    : wxFrame(nullptr, wxID_ANY, wxText(loadString(kIdsTitle)), wxDefaultPosition,
-              wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX,
-              wxText(loadString(kIdsClassName))),
+    : wxFrame(nullptr, wxID_ANY, wxText(loadString(kIdsTitle)), wxDefaultPosition, wxDefaultSize,
+              wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX, wxText(loadString(kIdsClassName))),
       ct_(ct),
       tool_(ct) {
   SetIcons(programIcons());
@@ -52,7 +51,8 @@ MainWindow::MainWindow(CtApiBinding& ct)
   const wxRect desktop = wxDisplay(0u).GetGeometry();
   Move(desktop.width / 2 - 202, desktop.height / 2 - 142);
 
-  Bind(wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, kCmdExit);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, kCmdExit);
   Bind(wxEVT_MENU, &MainWindow::onAbout, this, kCmdAbout);
   Bind(wxEVT_MENU, &MainWindow::onVersion, this, menuId(kCmdVersion));
 }

@@ -76,10 +76,12 @@ TEST_F(PurseToolTest, BalanceRecordDigits) {
       {record(0x01, 0x00, 0x00), 10000, "100.00 DM"},
       {record(0x00, 0x00, 0x05), 5, "  0.05 DM"},
       {record(0x99, 0x99, 0x99), 999999, "9999.99 DM"},
-      {record(0x00, 0x1A, 0x00), kNoBalance, "Der Betrag auf der Karte ist ungültig. "
-                                             "Möglicherweise ist die Karte defekt."},
-      {record(0xF0, 0x00, 0x00), kNoBalance, "Der Betrag auf der Karte ist ungültig. "
-                                             "Möglicherweise ist die Karte defekt."},
+      {record(0x00, 0x1A, 0x00), kNoBalance,
+       "Der Betrag auf der Karte ist ungültig. "
+       "Möglicherweise ist die Karte defekt."},
+      {record(0xF0, 0x00, 0x00), kNoBalance,
+       "Der Betrag auf der Karte ist ungültig. "
+       "Möglicherweise ist die Karte defekt."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.shown);
@@ -107,32 +109,71 @@ TEST_F(PurseToolTest, MessagePaths) {
     int message;
   } cases[] = {
       {"no card", {kNoCard}, kResetOk, kOk, record(0, 0, 1), kIdsNoCard},
-      {"status call fails, reset fails", {kFailed}, {-10, {}}, kOk, record(0, 0, 1),
+      {"status call fails, reset fails",
+       {kFailed},
+       {-10, {}},
+       kOk,
+       record(0, 0, 1),
        kIdsInterfaceFailed},
       {"reset refused", {kPresent}, {0, {0x64, 0x00}}, kOk, record(0, 0, 1), kIdsInterfaceFailed},
       {"reset answers 90 00", {kActive}, kOk, kOk, record(0, 0, 1), kIdsInterfaceFailed},
-      {"card gone after the reset", {kPresent, kNoCard}, kResetOk, kOk, record(0, 0, 1),
+      {"card gone after the reset",
+       {kPresent, kNoCard},
+       kResetOk,
+       kOk,
+       record(0, 0, 1),
        kIdsNoCard},
-      {"not activated by the reset", {kPresent, kPresent}, kResetOk, kOk, record(0, 0, 1),
+      {"not activated by the reset",
+       {kPresent, kPresent},
+       kResetOk,
+       kOk,
+       record(0, 0, 1),
        kIdsNotActivated},
-      {"unknown status byte after the reset", {kActive, {0, {0x01, 0x90, 0x00}}}, kResetOk, kOk,
-       record(0, 0, 1), kIdsUnknownStatus},
-      {"status object with tag and length", {kStandardActive}, kResetOk, kOk, record(0, 0, 1),
+      {"unknown status byte after the reset",
+       {kActive, {0, {0x01, 0x90, 0x00}}},
+       kResetOk,
+       kOk,
+       record(0, 0, 1),
        kIdsUnknownStatus},
-      {"status object with tag and length, reset refused", {kStandardActive},
-       {0, {0x64, 0x00}}, kOk, record(0, 0, 1), kIdsInterfaceFailed},
-      {"status 05 90 01", {{0, {0x05, 0x90, 0x01}}}, kResetOk, kOk, record(0, 0, 1),
+      {"status object with tag and length",
+       {kStandardActive},
+       kResetOk,
+       kOk,
+       record(0, 0, 1),
        kIdsUnknownStatus},
-      {"status too short", {{0, {0x05, 0x90}}}, kResetOk, kOk, record(0, 0, 1),
+      {"status object with tag and length, reset refused",
+       {kStandardActive},
+       {0, {0x64, 0x00}},
+       kOk,
+       record(0, 0, 1),
+       kIdsInterfaceFailed},
+      {"status 05 90 01",
+       {{0, {0x05, 0x90, 0x01}}},
+       kResetOk,
+       kOk,
+       record(0, 0, 1),
        kIdsUnknownStatus},
-      {"no purse application", {kActive}, kResetOk, {0, {0x6A, 0x82}}, record(0, 0, 1),
+      {"status too short", {{0, {0x05, 0x90}}}, kResetOk, kOk, record(0, 0, 1), kIdsUnknownStatus},
+      {"no purse application",
+       {kActive},
+       kResetOk,
+       {0, {0x6A, 0x82}},
+       record(0, 0, 1),
        kIdsNotPurse},
       {"select fails", {kActive}, kResetOk, {-10, {0x90, 0x00}}, record(0, 0, 1), kIdsNotPurse},
       {"record not found", {kActive}, kResetOk, kOk, {0, {0x6A, 0x83}}, kIdsNotPurse},
       {"record read fails", {kActive}, kResetOk, kOk, {-10, {}}, kIdsNotPurse},
-      {"record not OK despite 90 00", {kActive}, kResetOk, kOk,
-       {-11, {0x00, 0x12, 0x34, 0x90, 0x00}}, kIdsNotPurse},
-      {"record too short for the amount", {kActive}, kResetOk, kOk, {0, {0x12, 0x90, 0x00}},
+      {"record not OK despite 90 00",
+       {kActive},
+       kResetOk,
+       kOk,
+       {-11, {0x00, 0x12, 0x34, 0x90, 0x00}},
+       kIdsNotPurse},
+      {"record too short for the amount",
+       {kActive},
+       kResetOk,
+       kOk,
+       {0, {0x12, 0x90, 0x00}},
        kIdsNotPurse},
   };
   for (const auto& c : cases) {
@@ -161,8 +202,8 @@ TEST_F(PurseToolTest, ASecondTestDoesNotShowTheOldBalanceWhileReading) {
 
   api_.clear();
   api_.on(testing::kCardStatus, kNoCard);
-  EXPECT_EQ(pressTest(tool), (std::vector<std::string>{"Bitte warten...",
-                                                       "Es ist keine gültige Geldkarte eingelegt!"}));
+  EXPECT_EQ(pressTest(tool), (std::vector<std::string>{
+                                 "Bitte warten...", "Es ist keine gültige Geldkarte eingelegt!"}));
 }
 
 TEST_F(PurseToolTest, WithoutALibraryEveryCallCountsAsZeroWithoutAnswer) {

@@ -31,7 +31,10 @@ wxFont balanceFont() {
 }  // namespace
 
 PurseView::PurseView(wxWindow* parent, PurseTool& tool)
-    : wxPanel(parent, wxID_ANY), tool_(tool), background_(backgroundPicture()) {
+    : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+              wxTAB_TRAVERSAL | wxFULL_REPAINT_ON_RESIZE),
+      tool_(tool),
+      background_(backgroundPicture()) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetBackgroundColour(*wxWHITE);
   SetCursor(*wxSTANDARD_CURSOR);
@@ -61,9 +64,7 @@ void PurseView::onPaint(wxPaintEvent&) {
   }
   dc.SetFont(wxSystemSettings::GetFont(wxSYS_ANSI_VAR_FONT));
   dc.SetTextForeground(*wxBLACK);
-  const auto measure = [&dc](std::string_view piece) {
-    return dc.GetTextExtent(wxText(piece)).x;
-  };
+  const auto measure = [&dc](std::string_view piece) { return dc.GetTextExtent(wxText(piece)).x; };
   int y = kTextRect.y;
   for (const std::string& line : wrapText(text, kTextRect.width, measure)) {
     dc.DrawText(wxText(line), kTextRect.x, y);
