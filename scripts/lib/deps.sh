@@ -6,6 +6,7 @@ k52_packages=(
   libpcsclite-dev pcscd vsmartcard-vpcd
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
+  libwxgtk3.2-dev xvfb xdotool imagemagick x11-utils openbox
 )
 
 k52_install_deps() {
