@@ -119,6 +119,9 @@ struct DpcLog {
 };
 
 TEST_P(KeTest, DpcsRunOnceInQueueOrderAtDispatchLevel) {
+  // On real threads a queued DPC may run before the next line queues
+  // another, so the queue order is only observable on the virtual one.
+  if (GetParam() == Clocking::Real) GTEST_SKIP() << "queue order needs the virtual scheduler";
   DpcLog log;
   KDPC dpcs[3];
   for (auto& dpc : dpcs) KeInitializeDpc(&dpc, DpcLog::run, &log);
