@@ -1,0 +1,185 @@
+// Card exchanges: T=0 commands, T=1 blocks and PTS requests through the
+// terminal, and the transmit request built on them.
+#include <cstring>
+
+#include "drivers/reader/reader.h"
+
+namespace k52::varnel {
+namespace {
+
+constexpr UCHAR kCardCommand = 0x67;
+constexpr UCHAR kT0Retry = 0x68;
+constexpr UCHAR kExtendedBlock = 0x6C;
+constexpr UCHAR kWtxInForce = 5;
+constexpr UCHAR kWtxRequest = 0xC3;
+constexpr ULONG kWtxUnit = 30'000'000;  // 3 s per unit of the card's request
+constexpr int kT0ErrorAnswers = 5;
+constexpr ULONG kT0LargestAnswer = 270;
+constexpr ULONG kLargestRequest = 512;
+
+bool isIBlock(UCHAR pcb) {
+  return (pcb & 0x80) == 0;
+}
+
+// The frame: length, command, then `length` bytes.
+void putFrame(READER_EXTENSION* r, UCHAR command, const UCHAR* data, ULONG length) {
+  const ULONG frameLength = length + 1;
+  r->uTransmitBuffer[0] = static_cast<UCHAR>(frameLength >> 8);
+  r->uTransmitBuffer[1] = static_cast<UCHAR>(frameLength);
+  r->uTransmitBuffer[2] = command;
+  r->lastCommand = command;
+  if (length) std::memmove(r->uTransmitBuffer + 3, data, length);
+  r->dwTransmitBufferLen = frameLength + 2;
+}
+
+// The library builds into its request buffer; the frame takes it from there.
+NTSTATUS libraryFrame(PSMARTCARD_EXTENSION sc, NTSTATUS (*build)(PSMARTCARD_EXTENSION),
+                      UCHAR command) {
+  READER_EXTENSION* r = sc->ReaderExtension;
+  sc->SmartcardRequest.BufferLength = 0;
+  const NTSTATUS status = build(sc);
+  if (!NT_SUCCESS(status)) return status;
+  if (sc->SmartcardRequest.BufferLength + 3 > kLinkBufferSize) return STATUS_BUFFER_TOO_SMALL;
+  putFrame(r, command, sc->SmartcardRequest.Buffer, sc->SmartcardRequest.BufferLength);
+  return STATUS_SUCCESS;
+}
+
+bool t1Selected(PSMARTCARD_EXTENSION sc) {
+  return sc->CardCapabilities.Protocol.Selected == SCARD_PROTOCOL_T1;
+}
+
+// The answer's data into the library's reply buffer; false when it does not fit.
+bool takeAnswer(PSMARTCARD_EXTENSION sc) {
+  READER_EXTENSION* r = sc->ReaderExtension;
+  const ULONG length = answerLength(r);
+  const ULONG data = length ? length - 1 : 0;
+  if (data > sc->SmartcardReply.BufferSize || data + 3 > kLinkBufferSize) return false;
+  std::memcpy(sc->SmartcardReply.Buffer, answerData(r), data);
+  sc->SmartcardReply.BufferLength = data;
+  return true;
+}
+
+NTSTATUS interpretT1(PSMARTCARD_EXTENSION sc, NTSTATUS linkStatus) {
+  READER_EXTENSION* r = sc->ReaderExtension;
+  const UCHAR code = answerCode(r);
+  const bool wtxRequest = NT_SUCCESS(linkStatus) && code == kAnswerData && answerLength(r) >= 5 &&
+                          answerData(r)[1] == kWtxRequest;
+  if (wtxRequest) {
+    r->wtxTime = answerData(r)[3] * kWtxUnit;
+    r->wtxState = kWtxInForce;
+    r->replyTimeout = r->wtxTime + kDefaultReplyTimeout;
+  } else if (r->wtxState == kWtxInForce) {
+    r->wtxState = 0;
+    r->replyTimeout = kDefaultReplyTimeout;
+  }
+  if (!NT_SUCCESS(linkStatus) || (code != kAnswerData && code != kAnswerError)) return linkStatus;
+  if (!takeAnswer(sc)) return STATUS_DEVICE_DATA_ERROR;
+  if (sc->SmartcardReply.BufferLength >= 2 && isIBlock(sc->SmartcardReply.Buffer[1])) {
+    r->t1ReceiveSequence = sc->SmartcardReply.Buffer[1];
+  }
+  return SmartcardT1Reply(sc);
+}
+
+NTSTATUS interpretT0(PSMARTCARD_EXTENSION sc, NTSTATUS linkStatus) {
+  READER_EXTENSION* r = sc->ReaderExtension;
+  if (!NT_SUCCESS(linkStatus)) return linkStatus;
+  const ULONG length = answerLength(r);
+  const UCHAR code = answerCode(r);
+  if (code == kAnswerWorkWaiting && length <= 1) {
+    r->t0GoOnWaiting = 1;
+    return STATUS_MORE_PROCESSING_REQUIRED;
+  }
+  if (length == 0 || length - 1 >= kT0LargestAnswer || !takeAnswer(sc)) return linkStatus;
+  if (code == kAnswerData) {
+    r->t0RetryCount = 0;
+    return SmartcardT0Reply(sc);
+  }
+  const UCHAR sent = r->lastCommand;
+  if (code == kAnswerError && (sent == kCardCommand || sent == kT0Retry)) {
+    if (++r->t0RetryCount >= kT0ErrorAnswers) return STATUS_IO_TIMEOUT;
+    return STATUS_MORE_PROCESSING_REQUIRED;
+  }
+  return linkStatus;
+}
+
+}  // namespace
+
+NTSTATUS BuildCardFrame(PSMARTCARD_EXTENSION sc) {
+  READER_EXTENSION* r = sc->ReaderExtension;
+  const UCHAR blockCommand = r->wtxState == kWtxInForce ? kExtendedBlock : kCardCommand;
+  if (r->ptsInProgress) {
+    putFrame(r, blockCommand, r->ptsData, r->ptsLength);
+    return STATUS_SUCCESS;
+  }
+  if (t1Selected(sc)) {
+    const NTSTATUS status = libraryFrame(sc, SmartcardT1Request, blockCommand);
+    if (NT_SUCCESS(status) && r->dwTransmitBufferLen > 4 && isIBlock(r->uTransmitBuffer[4])) {
+      r->t1SendSequence = r->uTransmitBuffer[4];
+    }
+    return status;
+  }
+  if (r->t0GoOnWaiting) {
+    r->dwTransmitBufferLen = 0;  // only wait for the answer
+    return STATUS_SUCCESS;
+  }
+  if (r->t0RetryCount > 0) {
+    putFrame(r, kT0Retry, nullptr, 0);
+    return STATUS_SUCCESS;
+  }
+  return libraryFrame(sc, SmartcardT0Request, kCardCommand);
+}
+
+bool AnswerDummyBlock(READER_EXTENSION* r) {
+  // The block after a PIN entry that only resynchronises: the terminal has
+  // already spoken to the card, so the driver answers in the card's name.
+  const UCHAR* frame = r->uTransmitBuffer;
+  const UCHAR dummy[] = {0xFF, 0xFF, 0xFF, 0xFF};
+  if (r->ptsInProgress || r->dwTransmitBufferLen != 3 + 3 + 4 + 1 || frame[2] != kCardCommand ||
+      (frame[4] & 0x20) || frame[5] != 4 || std::memcmp(frame + 6, dummy, sizeof dummy) != 0) {
+    return false;
+  }
+  const UCHAR p = r->t1ReceiveSequence;
+  const UCHAR answer[] = {
+      0x00, 0x07, kAnswerData, 0x00, p, 0x02, 0x00, 0x00, static_cast<UCHAR>(p ^ 0x02)};
+  std::memcpy(r->receiveBuffer, answer, sizeof answer);
+  r->receiveCount = sizeof answer;
+  return true;
+}
+
+NTSTATUS InterpretCardAnswer(PSMARTCARD_EXTENSION sc, NTSTATUS linkStatus) {
+  if (sc->ReaderExtension->ptsInProgress) return linkStatus;
+  return t1Selected(sc) ? interpretT1(sc, linkStatus) : interpretT0(sc, linkStatus);
+}
+
+NTSTATUS VARNEL_Transmit(PSMARTCARD_EXTENSION sc) {
+  XDS();
+  const ULONG state = sc->ReaderCapabilities.CurrentState;
+  if (state == SCARD_ABSENT || state == SCARD_SWALLOWED) return STATUS_INVALID_DEVICE_STATE;
+  if (!sc->IoRequest.RequestBuffer ||
+      sc->IoRequest.RequestBufferLength < sizeof(SCARD_IO_REQUEST) ||
+      sc->IoRequest.ReplyBufferLength < sizeof(SCARD_IO_REQUEST) ||
+      sc->IoRequest.RequestBufferLength > kLargestRequest) {
+    return STATUS_BUFFER_TOO_SMALL;
+  }
+  SCARD_IO_REQUEST header;
+  std::memcpy(&header, sc->IoRequest.RequestBuffer, sizeof header);
+  const ULONG supported = sc->CardCapabilities.Protocol.Supported;
+  const ULONG selected = sc->CardCapabilities.Protocol.Selected;
+  NTSTATUS status = STATUS_SUCCESS;
+  VARNEL_StartCardTracking(sc);
+  if (header.dwProtocol == SCARD_PROTOCOL_T1 && selected != SCARD_PROTOCOL_T1 &&
+      (supported & SCARD_PROTOCOL_T1)) {
+    status = SendPtsT1(sc);
+  } else if (header.dwProtocol == SCARD_PROTOCOL_T0 && selected != SCARD_PROTOCOL_T0 &&
+             (supported & SCARD_PROTOCOL_T0)) {
+    status = SendPtsT0(sc);
+  }
+  if (NT_SUCCESS(status)) {
+    status = VARNEL_ReadWrite(kCardExchange, sc);
+    std::memcpy(sc->IoRequest.ReplyBuffer, &header, sizeof header);
+  }
+  VARNEL_StopCardTracking(sc);
+  return status;
+}
+
+}  // namespace k52::varnel

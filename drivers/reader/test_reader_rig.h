@@ -1,0 +1,121 @@
+// The reader driver on a simulated PC with the K52 keyboard: the channel
+// driver and varnel loaded as at system start, and the smart card
+// subsystem's side of the reader device.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "drivers/kbdchannel/driver.h"
+#include "drivers/reader/varnel.h"
+#include "platform/nt/test_kernel.h"
+#include "platform/smclib/smclib.h"
+#include "platform/win32/registry.h"
+#include "platform/win32/test_temp_dir.h"
+#include "sim/kbdstack/keyboard_pc.h"
+
+namespace k52::varnel {
+
+struct ReaderRigOptions {
+  std::optional<std::string> port = std::nullopt;  // "Port" of Reader0
+  nt::Clocking clocking = nt::Clocking::Virtual;
+};
+
+class ReaderRig {
+ public:
+  explicit ReaderRig(sim::TerminalFirmware& firmware, ReaderRigOptions options = {})
+      : prefix_(writeSettings(dir_, options)),
+        pc_(nt::makeScheduler(options.clocking), firmware, prefix_) {
+    channelStatus_ = pc_.kernel().loadDriver(kbdchannel::kDriverName, kbdchannel::DriverEntry);
+  }
+  ~ReaderRig() {
+    handle_.reset();
+    if (nt::NT_SUCCESS(readerStatus_)) pc_.kernel().unloadDriver(kDriverName);
+    if (nt::NT_SUCCESS(channelStatus_)) pc_.kernel().unloadDriver(kbdchannel::kDriverName);
+  }
+
+  // Loads varnel; its DriverEntry runs in the calling thread.
+  nt::NTSTATUS start() {
+    readerStatus_ = pc_.kernel().loadDriver(kDriverName, DriverEntry);
+    return readerStatus_;
+  }
+  void unload() {
+    handle_.reset();
+    pc_.kernel().unloadDriver(kDriverName);
+    readerStatus_ = nt::STATUS_UNSUCCESSFUL;
+  }
+
+  sim::KeyboardPc& pc() { return pc_; }
+  nt::Scheduler& scheduler() { return pc_.scheduler(); }
+  void run(Duration d) { pc_.scheduler().runFor(d); }
+
+  struct Reply {
+    nt::NTSTATUS status;
+    std::vector<std::uint8_t> out;
+  };
+
+  // A device-control request to the reader, as the resource manager sends it.
+  Reply control(nt::ULONG code, const std::vector<std::uint8_t>& in, std::size_t outSize) {
+    if (!handle_) handle_ = pc_.kernel().openDevice(kDeviceName);
+    if (!handle_) return {nt::STATUS_OBJECT_NAME_NOT_FOUND, {}};
+    std::vector<std::uint8_t> out(outSize);
+    const auto result = handle_->deviceIoControl(code, in, out);
+    out.resize(result.bytesReturned);
+    return {result.status, out};
+  }
+
+  static std::vector<std::uint8_t> ulong(nt::ULONG value) {
+    std::vector<std::uint8_t> bytes(4);
+    std::memcpy(bytes.data(), &value, 4);
+    return bytes;
+  }
+  static nt::ULONG ulongOf(const std::vector<std::uint8_t>& bytes) {
+    nt::ULONG value = 0;
+    std::memcpy(&value, bytes.data(), std::min<std::size_t>(4, bytes.size()));
+    return value;
+  }
+
+  Reply attribute(nt::ULONG tag, std::size_t outSize = 64) {
+    return control(nt::IOCTL_SMARTCARD_GET_ATTRIBUTE, ulong(tag), outSize);
+  }
+  nt::ULONG state() { return ulongOf(control(nt::IOCTL_SMARTCARD_GET_STATE, {}, 4).out); }
+  Reply power(nt::ULONG minor) { return control(nt::IOCTL_SMARTCARD_POWER, ulong(minor), 64); }
+  Reply setProtocol(nt::ULONG mask) {
+    return control(nt::IOCTL_SMARTCARD_SET_PROTOCOL, ulong(mask), 4);
+  }
+  Reply transmit(nt::ULONG protocol, const std::vector<std::uint8_t>& apdu) {
+    std::vector<std::uint8_t> in = ulong(protocol);
+    const auto header = ulong(8);
+    in.insert(in.end(), header.begin(), header.end());
+    in.insert(in.end(), apdu.begin(), apdu.end());
+    Reply reply = control(nt::IOCTL_SMARTCARD_TRANSMIT, in, 8 + 258);
+    if (reply.out.size() >= 8) reply.out.erase(reply.out.begin(), reply.out.begin() + 8);
+    return reply;
+  }
+
+ private:
+  static win32::Prefix writeSettings(const win32::TempDir& dir, const ReaderRigOptions& options) {
+    win32::Prefix prefix(dir.path());
+    win32::Registry registry(prefix);
+    if (options.port) {
+      registry.set(win32::RootKey::LocalMachine,
+                   "System\\CurrentControlSet\\Services\\varnel\\Reader0", "Port", *options.port);
+    }
+    registry.set(win32::RootKey::LocalMachine,
+                 "System\\CurrentControlSet\\Services\\vrlPCSC\\Parameters", "KeyboardCWT",
+                 std::uint32_t{2});
+    return prefix;
+  }
+
+  win32::TempDir dir_;
+  win32::Prefix prefix_;
+  sim::KeyboardPc pc_;
+  nt::NTSTATUS channelStatus_ = nt::STATUS_UNSUCCESSFUL;
+  nt::NTSTATUS readerStatus_ = nt::STATUS_UNSUCCESSFUL;
+  std::unique_ptr<nt::DeviceHandle> handle_;
+};
+
+}  // namespace k52::varnel

@@ -1,0 +1,82 @@
+// The vendor request: the keyboard's PIN commands, passed to the terminal,
+// which asks for the PIN, builds the card command and sends it itself.
+#include <cstring>
+
+#include "drivers/reader/reader.h"
+
+namespace k52::varnel {
+namespace {
+
+constexpr UCHAR kVerify = 0x6D;
+constexpr UCHAR kTimerTag = 0x80;
+constexpr UCHAR kCommandToPerformTag = 0x52;
+constexpr ULONG kVerifyTimeout = 150'000'000;  // 15 s
+constexpr ULONG kModifyTimeout = 450'000'000;  // 45 s
+constexpr ULONG kSecond = 10'000'000;
+
+// The last character of the interface device type, before a terminating zero.
+UCHAR typeSuffix(const VENDOR_ATTR& vendor) {
+  ULONG length = vendor.IfdType.Length;
+  if (length > sizeof vendor.IfdType.Buffer) length = sizeof vendor.IfdType.Buffer;
+  while (length > 0 && vendor.IfdType.Buffer[length - 1] == 0) --length;
+  return length ? vendor.IfdType.Buffer[length - 1] : 0;
+}
+
+}  // namespace
+
+bool HasPinPad(const VENDOR_ATTR& vendor) {
+  const UCHAR suffix = typeSuffix(vendor);
+  return suffix == 'A' || suffix == 'B';
+}
+
+void PrepareVendorFrame(READER_EXTENSION* r) {
+  std::memcpy(r->uTransmitBuffer, r->staging, r->stagingLength);
+  r->dwTransmitBufferLen = r->stagingLength;
+  UCHAR* command = r->uTransmitBuffer + 2;  // offsets count from the command byte
+  const ULONG length = r->stagingLength - 2;
+  const ULONG k = length > 3 && command[1] == kTimerTag ? 3 : 0;
+  ULONG timeout = command[0] == kVerify ? kVerifyTimeout : kModifyTimeout;
+  // The user needs the time the timer object grants to type the PIN.
+  if (k == 3) timeout += command[3] * kSecond;
+  r->replyTimeout = timeout;
+  if (length > k + 4 && command[k + 1] == kCommandToPerformTag) {
+    command[k + 4] = r->t1SendSequence ^ 0x40;
+    r->t1SendSequence ^= 0x40;
+  }
+}
+
+NTSTATUS InterpretVendorAnswer(PSMARTCARD_EXTENSION sc, NTSTATUS linkStatus) {
+  READER_EXTENSION* r = sc->ReaderExtension;
+  r->t1ReceiveSequence ^= 0x40;
+  r->replyTimeout = kDefaultReplyTimeout;
+  const ULONG length = answerLength(r);
+  const UCHAR code = answerCode(r);
+  if (NT_SUCCESS(linkStatus)) {
+    UCHAR* data = r->receiveBuffer + 3;
+    if (code == kAnswerError && length == 1) {
+      const UCHAR reshaped[] = {0x00, 0x06, kAnswerData, 0x00, 0x00, 0x02, 0x64, 0x00};
+      std::memcpy(r->receiveBuffer, reshaped, sizeof reshaped);
+      r->t1SendSequence ^= 0x40;
+    } else if (code == kAnswerData && length == 3) {
+      const UCHAR d1 = data[0];
+      const UCHAR d2 = data[1];
+      const UCHAR reshaped[] = {0x00, 0x06, kAnswerData, 0x00, 0x00, 0x02, d1, d2};
+      std::memcpy(r->receiveBuffer, reshaped, sizeof reshaped);
+      r->t1SendSequence ^= 0x40;
+    } else if (code == kAnswerData && length >= 7) {
+      r->t1ReceiveSequence = data[1];
+    }
+  }
+  if (!sc->IoRequest.ReplyBuffer || sc->IoRequest.ReplyBufferLength == 0) {
+    return STATUS_DEVICE_DATA_ERROR;
+  }
+  return linkStatus;
+}
+
+NTSTATUS VARNEL_Specific(PSMARTCARD_EXTENSION sc) {
+  XDS();
+  if (!HasPinPad(sc->VendorAttr)) return STATUS_NOT_SUPPORTED;
+  return VARNEL_ReadWrite(kVendor, sc);
+}
+
+}  // namespace k52::varnel
