@@ -189,7 +189,8 @@ void VARNEL_RemoveDevice(PDEVICE_OBJECT device) {
   XDS();
   r->removing = 1;
   while (r->requestPending || r->busy) WaitX(200);
-  r->requestPending = r->busy = 1;
+  r->requestPending = 1;
+  r->busy = 1;
   // The terminal is told; with the removal flag set nobody waits for its
   // answer.
   VARNEL_ReadWrite(kRemoved, sc);

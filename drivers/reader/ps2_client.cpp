@@ -34,7 +34,11 @@ void GetDataFromServer(READER_EXTENSION* r) {
     if (!GetByteFromFifo(r, &value)) return;
     // An answer longer than the buffer is cut; the exchange then sees a
     // short answer and fails.
-    if (r->receiveCount < kLinkBufferSize) r->receiveBuffer[r->receiveCount++] = value;
+    const ULONG at = r->receiveCount;
+    if (at < kLinkBufferSize) {
+      r->receiveBuffer[at] = value;
+      r->receiveCount = at + 1;
+    }
   }
 }
 
