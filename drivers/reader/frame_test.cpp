@@ -26,5 +26,81 @@ TEST(ReaderFrame, ComesUpOnTheKeyboardChannelWithDefaultsWhenCapabilitiesAreMiss
   EXPECT_EQ(rig.state(), nt::SCARD_ABSENT);
 }
 
+// A capability answer: [0x68 0x60 n] then the entries.
+Bytes capabilities(const Bytes& entries) {
+  Bytes answer = {0x68, 0x60, static_cast<std::uint8_t>(5 + entries.size())};
+  answer.insert(answer.end(), entries.begin(), entries.end());
+  return answer;
+}
+
+Bytes tagged(std::uint8_t tag, const std::string& text) {
+  Bytes entry = {tag, static_cast<std::uint8_t>(text.size())};
+  entry.insert(entry.end(), text.begin(), text.end());
+  return entry;
+}
+
+TEST(ReaderFrame, CapabilityAnswerSetsIdentityAndOpensThePinPath) {
+  Bytes entries = tagged(0x00, "Acme");
+  const Bytes type = tagged(0x01, "K52-3");
+  const Bytes suffix = tagged(0x02, "1B");
+  const Bytes keyboard = {0x10, 4, 0x00, 0x04, 0x00, 0x00};
+  const Bytes ifsd = {0x25, 2, 0x00, 0x01};  // 256, limited to 254
+  for (const Bytes* e : {&type, &suffix, &keyboard, &ifsd}) {
+    entries.insert(entries.end(), e->begin(), e->end());
+  }
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer : {Bytes{0x64}, capabilities(entries), kNoCard, kNoCard}) {
+    terminal.addAnswer(answer);
+  }
+  ReaderRig rig(terminal);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  EXPECT_EQ(rig.attribute(nt::SCARD_ATTR_VENDOR_NAME).out, (Bytes{'A', 'c', 'm', 'e', 0}));
+  EXPECT_EQ(rig.attribute(nt::SCARD_ATTR_VENDOR_IFD_TYPE).out,
+            (Bytes{'K', '5', '2', '-', '3', '1', 'B'}));
+  EXPECT_EQ(ReaderRig::ulongOf(rig.attribute(nt::SCARD_ATTR_MAX_IFSD).out), 254u);
+  const auto auth = rig.attribute(nt::SCARD_ATTR_USER_AUTH_INPUT_DEVICE);
+  EXPECT_EQ(auth.status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(ReaderRig::ulongOf(auth.out), 6u);
+}
+
+TEST(ReaderFrame, AMalformedCapabilityAnswerStopsTheReader) {
+  sim::ScriptedFirmware terminal;
+  terminal.addAnswer({0x64});
+  terminal.addAnswer({0x64, 0x60, 0x05});
+  ReaderRig rig(terminal);
+  EXPECT_EQ(rig.start(), nt::STATUS_NO_SUCH_DEVICE);
+  EXPECT_EQ(rig.pc().kernel().findDevice(kDeviceName), nullptr);
+}
+
+TEST(ReaderFrame, TheVendorRequestNeedsAPinPadReader) {
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);
+  ReaderRig rig(terminal);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  const Bytes pin = {0x6D, 0x52, 0x05, 0x00, 0x20, 0x20, 0x00, 0x81};
+  EXPECT_EQ(rig.control(IOCTL_VARNEL_VENDOR, pin, 32).status, nt::STATUS_NOT_SUPPORTED);
+  // Without a keypad the authentication device attribute is the library's.
+  EXPECT_NE(ReaderRig::ulongOf(rig.attribute(nt::SCARD_ATTR_USER_AUTH_INPUT_DEVICE).out), 6u);
+}
+
+TEST(ReaderFrame, StatusQueryGoesOutAsOneByteStringAndASilentTerminalFailsAfterFiveSeconds) {
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);
+  ReaderRig rig(terminal);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  rig.pc().wiring().hostBytes().clear();
+  const Duration start = rig.scheduler().now();
+  // The terminal says nothing more: the status query of a cold reset fails.
+  const auto reply = rig.power(nt::SCARD_COLD_RESET);
+  const Duration took = rig.scheduler().now() - start;
+  EXPECT_EQ(reply.status, nt::STATUS_UNRECOGNIZED_MEDIA);
+  EXPECT_EQ(rig.state(), nt::SCARD_SWALLOWED);
+  const Bytes codes = rig.pc().wiring().hostBytes().bytes();
+  ASSERT_GE(codes.size(), 6u);
+  EXPECT_EQ(Bytes(codes.begin(), codes.begin() + 6), (Bytes{0xB0, 0xB0, 0xB0, 0xB1, 0xB6, 0xB5}));
+  EXPECT_GE(took, 5100ms);
+  EXPECT_LT(took, 5400ms);
+}
+
 }  // namespace
 }  // namespace k52::varnel

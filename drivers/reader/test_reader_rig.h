@@ -74,7 +74,7 @@ class ReaderRig {
   }
   static nt::ULONG ulongOf(const std::vector<std::uint8_t>& bytes) {
     nt::ULONG value = 0;
-    std::memcpy(&value, bytes.data(), std::min<std::size_t>(4, bytes.size()));
+    if (!bytes.empty()) std::memcpy(&value, bytes.data(), std::min<std::size_t>(4, bytes.size()));
     return value;
   }
 
