@@ -273,6 +273,7 @@ std::vector<std::uint8_t> K52Firmware::sendPinCommand(
     return dataAnswer(std::span(*response).last(2));
   }
 
+  if (apdu.size() > t1::kMaxInf) return pinOutcome(kPinOther);
   const std::uint8_t ns =
       command.sequence
           ? static_cast<std::uint8_t>(t1::sequenceOf(*command.sequence & t1::kISequence))

@@ -7,6 +7,9 @@
 // than the work waiting time answer later through the late-answer sink.
 // While such an answer is due, every other command gets 0x67. The rules
 // are written down in docs/k52-terminal-firmware.md.
+//
+// The firmware must outlive the wire or serial terminal it answers through
+// and the keyboard whose keys it takes.
 #pragma once
 
 #include <array>
