@@ -11,8 +11,10 @@
 #include <system_error>
 #include <vector>
 
+#include "sim/card/pin_application.h"
 #include "sim/card/purse.h"
 #include "sim/k52fw/k52_firmware.h"
+#include "sim/k52fw/pin_command.h"
 #include "sim/k52fw/serial_options.h"
 #include "sim/k52fw/serial_terminal.h"
 #include "sim/kbd8042/queue_timeline.h"
@@ -40,9 +42,14 @@ void typeKeys(k52::sim::QueueTimeline& timeline, k52::sim::K52Firmware& firmware
 int run(const k52::sim::SerialOptions& options) {
   k52::sim::QueueTimeline timeline;
   k52::sim::K52Firmware firmware(timeline, k52::sim::serialTerminalIdentity());
-  if (options.purse) {
-    firmware.insertCard(std::make_shared<k52::sim::Card>(k52::sim::makePurseCard(
-        k52::sim::PurseConfig{.balance = *options.purse}, options.protocols)));
+  if (options.purse || !options.pin.empty()) {
+    auto card = std::make_shared<k52::sim::Card>(k52::sim::makePurseCard(
+        k52::sim::PurseConfig{.balance = options.purse.value_or(0)}, options.protocols));
+    if (!options.pin.empty()) {
+      card->install(
+          std::make_unique<k52::sim::PinApplication>(k52::sim::format2PinBlock(options.pin)));
+    }
+    firmware.insertCard(card);
   }
   if (!options.keypad.empty()) {
     firmware.onPinEntry([&] { typeKeys(timeline, firmware, options.keypad); });

@@ -22,7 +22,10 @@ using namespace std::chrono_literals;
 
 class K52Serial : public ::testing::Test {
  protected:
-  void SetUp() override {
+  // Starts k52serial with `args` and opens its slave as a 9600 8E2 port.
+  void start(std::vector<const char*> args) {
+    args.insert(args.begin(), "k52serial");
+    args.push_back(nullptr);
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     child_ = fork();
@@ -31,7 +34,7 @@ class K52Serial : public ::testing::Test {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
       close(out[1]);
-      execl(K52SERIAL_PATH, "k52serial", "--purse", "1234", "--atr", "both", nullptr);
+      execv(K52SERIAL_PATH, const_cast<char* const*>(args.data()));
       _exit(127);
     }
     close(out[1]);
@@ -101,6 +104,7 @@ class K52Serial : public ::testing::Test {
 };
 
 TEST_F(K52Serial, AnswersCapabilitiesStatusAndResetOverThePty) {
+  ASSERT_NO_FATAL_FAILURE(start({"--purse", "1234", "--atr", "both"}));
   const Bytes capabilities = exchange({0x69});
   ASSERT_GE(capabilities.size(), 5u);
   EXPECT_EQ(capabilities[2], 0x68);
@@ -113,6 +117,18 @@ TEST_F(K52Serial, AnswersCapabilitiesStatusAndResetOverThePty) {
   EXPECT_EQ(atr[2], 0x64);
   EXPECT_EQ(atr[3], 0x3B);
   EXPECT_EQ(exchange({0x67, 0x00, 0xB2, 0x01, 0xC4, 0x00}), (Bytes{0x00, 0x03, 0x64, 0x6A, 0x82}));
+}
+
+TEST_F(K52Serial, TakesThePinFromTheKeypad) {
+  ASSERT_NO_FATAL_FAILURE(start({"--pin", "1234", "--keypad", "1234E", "--atr", "t0"}));
+  ASSERT_EQ(exchange({0x62})[2], 0x64);
+  EXPECT_EQ(exchange({0x67, 0x00, 0xA4, 0x04, 0x0C, 0x08, 0xD2, 0x76, 0x00, 0x00, 0x98, 0x50, 0x49,
+                      0x4E}),
+            (Bytes{0x00, 0x03, 0x64, 0x90, 0x00}));
+  // VERIFY with a format-2 block at offset 5; the keys come 200 ms apart.
+  EXPECT_EQ(exchange({0x6D, 0x52, 0x10, 0xC1, 0x00, 0x05, 0x00, 0x20, 0x00, 0x81, 0x08, 0x20, 0xFF,
+                      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
+            (Bytes{0x00, 0x03, 0x64, 0x90, 0x00}));
 }
 
 TEST(K52SerialHelp, PrintsUsage) {

@@ -123,10 +123,11 @@ std::vector<std::uint8_t> buildPinApdu(const PinCommand& command,
       case PinCoding::kBcd:
         putBcd(field, digits, 0);
         break;
-      case PinCoding::kFormat2:
-        putBcd(field, digits, 2);
-        field[0] = static_cast<std::uint8_t>(0x20 | digits.size());
+      case PinCoding::kFormat2: {
+        const auto block = format2PinBlock(digits);
+        std::ranges::copy(block, field.begin());
         break;
+      }
       case PinCoding::kAscii:
         // Bytes beyond the PIN keep the application's filler.
         for (std::size_t i = 0; i < digits.size(); ++i) {
@@ -137,6 +138,14 @@ std::vector<std::uint8_t> buildPinApdu(const PinCommand& command,
     at += command.fieldSize();
   }
   return apdu;
+}
+
+std::vector<std::uint8_t> format2PinBlock(std::span<const std::uint8_t> digits) {
+  std::vector<std::uint8_t> block(kFormat2Size);
+  const auto shown = digits.first(std::min(digits.size(), kFormat2MaxDigits));
+  putBcd(block, shown, 2);
+  block[0] = static_cast<std::uint8_t>(0x20 | shown.size());
+  return block;
 }
 
 }  // namespace k52::sim

@@ -47,4 +47,7 @@ std::optional<PinCommand> parsePinCommand(std::uint8_t command, std::span<const 
 std::vector<std::uint8_t> buildPinApdu(const PinCommand& command,
                                        std::span<const std::vector<std::uint8_t>> pins);
 
+// The 8-byte ISO 9564 format-2 block of `digits` (at most 14).
+std::vector<std::uint8_t> format2PinBlock(std::span<const std::uint8_t> digits);
+
 }  // namespace k52::sim

@@ -34,7 +34,8 @@ std::variant<SerialOptions, std::string> parseSerialOptions(
       options.help = true;
       continue;
     }
-    if (arg != "--link" && arg != "--purse" && arg != "--atr" && arg != "--keypad") {
+    if (arg != "--link" && arg != "--purse" && arg != "--atr" && arg != "--pin" &&
+        arg != "--keypad") {
       return "unknown argument " + std::string(arg);
     }
     if (i + 1 == args.size()) return std::string(arg) + " needs a value";
@@ -57,6 +58,15 @@ std::variant<SerialOptions, std::string> parseSerialOptions(
         options.protocols = AtrProtocols::kT0AndT1;
       } else {
         return "--atr takes t0, t1 or both, not " + std::string(value);
+      }
+    } else if (arg == "--pin") {
+      options.pin.clear();
+      for (const char c : value) {
+        if (c < '0' || c > '9') return "--pin takes digits, not " + std::string(value);
+        options.pin.push_back(static_cast<std::uint8_t>(c - '0'));
+      }
+      if (options.pin.size() < 4 || options.pin.size() > 12) {
+        return "--pin takes 4 to 12 digits, not " + std::string(value);
       }
     } else {
       auto keys = parseKeys(value);
