@@ -168,6 +168,15 @@ TEST_F(PinEntry, T1CardAnswersWithItsBlock) {
   EXPECT_EQ(late, (std::vector<Bytes>{answerBlock(0x40, "90 00")}));
 }
 
+TEST_F(PinEntry, WithoutASequenceByteTheTerminalFollowsTheHostsBlocks) {
+  insertPinCard(AtrProtocols::kT1);
+  // A display text first: the host inserted no sequence byte. The host's
+  // last I-block had N(S) 0, so the terminal sends N(S) 1.
+  run("6D 50 02 41 42 52 0F C1 05 00 20 00 81 08 20 FF FF FF FF FF FF FF");
+  type("1234E");
+  EXPECT_EQ(late, (std::vector<Bytes>{answerBlock(0x40, "90 00")}));
+}
+
 TEST_F(PinEntry, T1CardTakingLongIsGrantedItsExtensions) {
   insertPinCard(AtrProtocols::kT1);
   firmware.slot().contacts()->t1Transport().takeLong(2, 5);
