@@ -10,11 +10,16 @@ Keyboard::Keyboard(Timeline& timeline, std::function<void(std::uint8_t)> toContr
     : timeline_(timeline), toController_(std::move(toController)), config_(config) {}
 
 void Keyboard::press(std::uint8_t makeCode) {
-  toController_(makeCode);
+  sendKeyCode(makeCode);
 }
 
 void Keyboard::release(std::uint8_t makeCode) {
-  toController_(makeCode | kBreakBit);
+  sendKeyCode(makeCode | kBreakBit);
+}
+
+void Keyboard::sendKeyCode(std::uint8_t code) {
+  if (keyFilter_ && keyFilter_(code)) return;
+  toController_(code);
 }
 
 void Keyboard::type(std::span<const std::uint8_t> makeCodes) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "sim/kbd8042/timeline.h"
 
@@ -33,6 +34,11 @@ class Keyboard {
   Keyboard(Timeline& timeline, std::function<void(std::uint8_t)> toController,
            KeyboardConfig config = {});
 
+  // Sees every make and break code before the controller; a code it
+  // returns true for is taken (the card terminal's keypad during a PIN
+  // entry) and never reaches the host. An empty filter takes nothing.
+  void setKeyFilter(std::function<bool(std::uint8_t)> filter) { keyFilter_ = std::move(filter); }
+
   // Sends a make code now, or its break code (make | 0x80).
   void press(std::uint8_t makeCode);
   void release(std::uint8_t makeCode);
@@ -52,7 +58,10 @@ class Keyboard {
 
  private:
   Timeline& timeline_;
+  void sendKeyCode(std::uint8_t code);
+
   std::function<void(std::uint8_t)> toController_;
+  std::function<bool(std::uint8_t)> keyFilter_;
   KeyboardConfig config_;
   Duration typingFreeAt_{0};
   std::optional<std::uint8_t> pendingCommand_;

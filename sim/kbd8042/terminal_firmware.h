@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -13,8 +14,15 @@ namespace k52::sim {
 class TerminalFirmware {
  public:
   virtual ~TerminalFirmware() = default;
+  using AnswerSink = std::function<void(std::vector<std::uint8_t>)>;
+
   // The answer to `command`; an empty answer sends no frame.
   virtual std::vector<std::uint8_t> execute(std::span<const std::uint8_t> command) = 0;
+
+  // Where the firmware sends an answer it gives later, on its own: a PIN
+  // typed on the keypad, a card that keeps it waiting. The line connects
+  // itself here and disconnects with an empty sink.
+  virtual void connectLateAnswers(AnswerSink sink) { (void)sink; }
 };
 
 // Answers every command with the command itself.

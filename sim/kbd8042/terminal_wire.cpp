@@ -14,7 +14,14 @@ TerminalWire::TerminalWire(Timeline& timeline, TerminalFirmware& firmware,
     : timeline_(timeline),
       firmware_(firmware),
       toController_(std::move(toController)),
-      config_(config) {}
+      config_(config) {
+  firmware_.connectLateAnswers(
+      [this](std::vector<std::uint8_t> answer) { queueAnswer(std::move(answer)); });
+}
+
+TerminalWire::~TerminalWire() {
+  firmware_.connectLateAnswers({});
+}
 
 void TerminalWire::receive(std::uint8_t nibbleCode) {
   if (auto command = assembler_.feed(nibbleCode)) execute(*command);
@@ -37,7 +44,10 @@ void TerminalWire::execute(const std::vector<std::uint8_t>& command) {
     ++refusedCommands_;
     return;
   }
-  std::vector<std::uint8_t> answer = firmware_.execute(command);
+  queueAnswer(firmware_.execute(command));
+}
+
+void TerminalWire::queueAnswer(std::vector<std::uint8_t> answer) {
   if (answer.empty() && !floodBytes_) return;
   ++pendingAnswers_;
   timeline_.schedule(

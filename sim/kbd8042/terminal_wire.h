@@ -36,6 +36,9 @@ class TerminalWire {
  public:
   TerminalWire(Timeline& timeline, TerminalFirmware& firmware,
                std::function<void(std::uint8_t)> toController, TerminalWireConfig config = {});
+  ~TerminalWire();
+  TerminalWire(const TerminalWire&) = delete;
+  TerminalWire& operator=(const TerminalWire&) = delete;
 
   // A host byte that reached the terminal (0xB0..0xBF; others are ignored).
   void receive(std::uint8_t nibbleCode);
@@ -59,6 +62,7 @@ class TerminalWire {
   };
 
   void execute(const std::vector<std::uint8_t>& command);
+  void queueAnswer(std::vector<std::uint8_t> answer);
   std::vector<std::uint8_t> buildFrame(std::vector<std::uint8_t> answer);
   void startFrame(std::vector<std::uint8_t> codes);
   void sendNextCode();
