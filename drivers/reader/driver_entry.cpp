@@ -176,6 +176,10 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
   }
   VARNEL_UpdateCardStatus(sc, 1);
+  // The polling starts from what the reader holds now; from "absent" its
+  // first poll would take a card inserted before the start for a new one
+  // and complete a waiting absence request while the card is still there.
+  r->rememberedState = sc->ReaderCapabilities.CurrentState;
   KeInitializeTimer(&r->pollTimer);
   KeInitializeDpc(&r->pollDpc, ReaderPollingDpc, r);
   ArmPolling(r, kFirstPoll);

@@ -15,6 +15,8 @@
 #include "platform/smclib/smclib.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/test_temp_dir.h"
+#include "sim/card/purse.h"
+#include "sim/k52fw/k52_firmware.h"
 #include "sim/kbdstack/keyboard_pc.h"
 
 namespace k52::varnel {
@@ -26,10 +28,25 @@ struct ReaderRigOptions {
 
 class ReaderRig {
  public:
+  // Against the K52 terminal's firmware, with its keypad on the keyboard.
+  explicit ReaderRig(ReaderRigOptions options = {})
+      : prefix_(writeSettings(dir_, options)),
+        pc_(
+            nt::makeScheduler(options.clocking),
+            [this](sim::Timeline& timeline) {
+              auto firmware = std::make_unique<sim::K52Firmware>(timeline);
+              k52_ = firmware.get();
+              return firmware;
+            },
+            prefix_) {
+    k52_->attachKeypad(pc_.keyboard());
+    loadChannel();
+  }
+  // Against any terminal, for instance a scripted one.
   explicit ReaderRig(sim::TerminalFirmware& firmware, ReaderRigOptions options = {})
       : prefix_(writeSettings(dir_, options)),
         pc_(nt::makeScheduler(options.clocking), firmware, prefix_) {
-    channelStatus_ = pc_.kernel().loadDriver(kbdchannel::kDriverName, kbdchannel::DriverEntry);
+    loadChannel();
   }
   ~ReaderRig() {
     handle_.reset();
@@ -49,6 +66,14 @@ class ReaderRig {
   }
 
   sim::KeyboardPc& pc() { return pc_; }
+  sim::K52Firmware& terminal() { return *k52_; }
+
+  // Puts a purse card into the terminal's slot.
+  void insertPurse(sim::AtrProtocols protocols = sim::AtrProtocols::kT0AndT1,
+                   sim::T0Options t0 = {}) {
+    k52_->insertCard(
+        std::make_shared<sim::Card>(sim::makePurseCard(sim::PurseConfig{1234}, protocols)), t0);
+  }
   nt::Scheduler& scheduler() { return pc_.scheduler(); }
   void run(Duration d) { pc_.scheduler().runFor(d); }
 
@@ -110,8 +135,13 @@ class ReaderRig {
     return prefix;
   }
 
+  void loadChannel() {
+    channelStatus_ = pc_.kernel().loadDriver(kbdchannel::kDriverName, kbdchannel::DriverEntry);
+  }
+
   win32::TempDir dir_;
   win32::Prefix prefix_;
+  sim::K52Firmware* k52_ = nullptr;  // set while pc_ is made
   sim::KeyboardPc pc_;
   nt::NTSTATUS channelStatus_ = nt::STATUS_UNSUCCESSFUL;
   nt::NTSTATUS readerStatus_ = nt::STATUS_UNSUCCESSFUL;

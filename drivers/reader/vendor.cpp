@@ -56,12 +56,14 @@ NTSTATUS InterpretVendorAnswer(PSMARTCARD_EXTENSION sc, NTSTATUS linkStatus) {
     if (code == kAnswerError && length == 1) {
       const UCHAR reshaped[] = {0x00, 0x06, kAnswerData, 0x00, 0x00, 0x02, 0x64, 0x00};
       std::memcpy(r->receiveBuffer, reshaped, sizeof reshaped);
+      r->receiveCount = sizeof reshaped;
       r->t1SendSequence ^= 0x40;
     } else if (code == kAnswerData && length == 3) {
       const UCHAR d1 = data[0];
       const UCHAR d2 = data[1];
       const UCHAR reshaped[] = {0x00, 0x06, kAnswerData, 0x00, 0x00, 0x02, d1, d2};
       std::memcpy(r->receiveBuffer, reshaped, sizeof reshaped);
+      r->receiveCount = sizeof reshaped;
       r->t1SendSequence ^= 0x40;
     } else if (code == kAnswerData && length >= 7) {
       r->t1ReceiveSequence = data[1];

@@ -6,9 +6,20 @@ namespace k52::sim {
 
 KeyboardPc::KeyboardPc(std::unique_ptr<nt::Scheduler> scheduler, TerminalFirmware& firmware,
                        std::optional<win32::Prefix> prefix, KeyboardPcConfig config)
+    : KeyboardPc(std::move(scheduler), nullptr, &firmware, std::move(prefix), config) {}
+
+KeyboardPc::KeyboardPc(std::unique_ptr<nt::Scheduler> scheduler,
+                       const FirmwareFactory& makeFirmware, std::optional<win32::Prefix> prefix,
+                       KeyboardPcConfig config)
+    : KeyboardPc(std::move(scheduler), makeFirmware, nullptr, std::move(prefix), config) {}
+
+KeyboardPc::KeyboardPc(std::unique_ptr<nt::Scheduler> scheduler,
+                       const FirmwareFactory& makeFirmware, TerminalFirmware* firmware,
+                       std::optional<win32::Prefix> prefix, KeyboardPcConfig config)
     : kernel_(std::move(scheduler), std::move(prefix)),
       timeline_(kernel_.scheduler()),
-      wiring_(timeline_, firmware, config.wiring),
+      ownedFirmware_(makeFirmware ? makeFirmware(timeline_) : nullptr),
+      wiring_(timeline_, firmware ? *firmware : *ownedFirmware_, config.wiring),
       ports_(wiring_),
       reader_(config.reader) {
   kernel_.bus().map(Pic::kMaskPort, 1, ports_);

@@ -5,6 +5,7 @@
 // loaded into kernel() by the caller, and unloaded by it before this ends.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -23,7 +24,12 @@ struct KeyboardPcConfig {
 
 class KeyboardPc {
  public:
+  // Makes the terminal's firmware on the PC's timeline; the PC keeps it.
+  using FirmwareFactory = std::function<std::unique_ptr<TerminalFirmware>(Timeline&)>;
+
   KeyboardPc(std::unique_ptr<nt::Scheduler> scheduler, TerminalFirmware& firmware,
+             std::optional<win32::Prefix> prefix = std::nullopt, KeyboardPcConfig config = {});
+  KeyboardPc(std::unique_ptr<nt::Scheduler> scheduler, const FirmwareFactory& makeFirmware,
              std::optional<win32::Prefix> prefix = std::nullopt, KeyboardPcConfig config = {});
   // Stops the keystroke reader and unloads the class driver.
   ~KeyboardPc();
@@ -49,8 +55,13 @@ class KeyboardPc {
     KeyboardWiring& wiring_;
   };
 
+  KeyboardPc(std::unique_ptr<nt::Scheduler> scheduler, const FirmwareFactory& makeFirmware,
+             TerminalFirmware* firmware, std::optional<win32::Prefix> prefix,
+             KeyboardPcConfig config);
+
   nt::Kernel kernel_;
   SchedulerTimeline timeline_;
+  std::unique_ptr<TerminalFirmware> ownedFirmware_;
   KeyboardWiring wiring_;
   Ports ports_;
   KeystrokeReader reader_;

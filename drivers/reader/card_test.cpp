@@ -1,0 +1,125 @@
+// Card operations and card tracking against the K52 terminal's firmware.
+#include <gtest/gtest.h>
+
+#include "drivers/reader/test_reader_rig.h"
+#include "sim/card/pin_application.h"
+
+namespace k52::varnel {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kSelectPurse = {0x00, 0xA4, 0x04, 0x0C, 0x09, 0xD2, 0x76,
+                            0x00, 0x00, 0x25, 0x45, 0x50, 0x01, 0x00};
+const Bytes kReadBalance = {0x00, 0xB2, 0x01, 0xC4, 0x09};
+
+Bytes tail(const Bytes& bytes, std::size_t n) {
+  return Bytes(bytes.end() - static_cast<std::ptrdiff_t>(std::min(n, bytes.size())), bytes.end());
+}
+
+TEST(ReaderCard, ACardInsertedAtStartIsPoweredAndSpeaksT0) {
+  ReaderRig rig;
+  rig.insertPurse();
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  EXPECT_GE(rig.state(), nt::SCARD_POWERED);
+  const auto atr = rig.power(nt::SCARD_COLD_RESET);
+  ASSERT_EQ(atr.status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(atr.out, rig.attribute(nt::SCARD_ATTR_ATR_STRING).out);
+  const auto selected = rig.setProtocol(nt::SCARD_PROTOCOL_T0 | nt::SCARD_PROTOCOL_T1);
+  ASSERT_EQ(selected.status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(ReaderRig::ulongOf(selected.out), nt::SCARD_PROTOCOL_T0);
+  EXPECT_EQ(rig.state(), nt::SCARD_SPECIFIC);
+  EXPECT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T0, kSelectPurse).out, (Bytes{0x90, 0x00}));
+  const auto record = rig.transmit(nt::SCARD_PROTOCOL_T0, kReadBalance);
+  EXPECT_EQ(record.status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(tail(record.out, 2), (Bytes{0x90, 0x00}));
+}
+
+TEST(ReaderCard, ACardOfferingOnlyT1IsSwitchedToItAtReset) {
+  ReaderRig rig;
+  rig.insertPurse(sim::AtrProtocols::kT1);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  ASSERT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(rig.state(), nt::SCARD_SPECIFIC);
+  EXPECT_EQ(ReaderRig::ulongOf(rig.attribute(nt::SCARD_ATTR_CURRENT_PROTOCOL_TYPE).out),
+            nt::SCARD_PROTOCOL_T1);
+  EXPECT_TRUE(rig.terminal().t1Mode());
+  EXPECT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T1, kSelectPurse).out, (Bytes{0x90, 0x00}));
+  const auto record = rig.transmit(nt::SCARD_PROTOCOL_T1, kReadBalance);
+  EXPECT_EQ(record.status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(tail(record.out, 2), (Bytes{0x90, 0x00}));
+}
+
+TEST(ReaderCard, PowerDownWithoutACardSucceeds) {
+  ReaderRig rig;
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  EXPECT_EQ(rig.power(nt::SCARD_POWER_DOWN).status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(rig.state(), nt::SCARD_ABSENT);
+  EXPECT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T0, kReadBalance).status,
+            nt::STATUS_INVALID_DEVICE_STATE);
+}
+
+TEST(ReaderTracking, RequestsWaitForThePollAfterTheChange) {
+  ReaderRig rig;
+  rig.insertPurse();
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  const Duration started = rig.scheduler().now();
+  // The card goes at 12 s; the first poll runs 10 s after creation, then
+  // every 1.1 s.
+  rig.scheduler().schedule(
+      12s, [&] { rig.terminal().pullCard(); }, nt::EventKind::Device);
+  const auto absent = rig.control(nt::IOCTL_SMARTCARD_IS_ABSENT, {}, 0);
+  const Duration gone = rig.scheduler().now() - started;
+  EXPECT_EQ(absent.status, nt::STATUS_SUCCESS);
+  EXPECT_GT(gone, 12s);
+  EXPECT_LT(gone, 13600ms);
+  EXPECT_EQ(rig.state(), nt::SCARD_ABSENT);
+  EXPECT_EQ(ReaderRig::ulongOf(rig.attribute(0x7AEEE).out), 1u);
+
+  rig.scheduler().schedule(
+      3s, [&] { rig.insertPurse(); }, nt::EventKind::Device);
+  const Duration before = rig.scheduler().now();
+  EXPECT_EQ(rig.control(nt::IOCTL_SMARTCARD_IS_PRESENT, {}, 0).status, nt::STATUS_SUCCESS);
+  const Duration came = rig.scheduler().now() - before;
+  EXPECT_GT(came, 3s);
+  EXPECT_LT(came, 4600ms);
+}
+
+TEST(ReaderTracking, TheFirstPollRunsTenSecondsAfterCreation) {
+  ReaderRig rig;
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  rig.pc().wiring().hostBytes().clear();
+  rig.run(9900ms);
+  EXPECT_TRUE(rig.pc().wiring().hostBytes().bytes().empty());
+  rig.run(300ms);
+  EXPECT_FALSE(rig.pc().wiring().hostBytes().bytes().empty());
+}
+
+TEST(ReaderPin, TheKeypadPinReachesTheCard) {
+  ReaderRig rig;
+  const Bytes reference = {0x24, 0x12, 0x34, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  rig.terminal().insertCard(
+      std::make_shared<sim::Card>(sim::makePinCard(reference, sim::AtrProtocols::kT0)));
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  ASSERT_EQ(rig.setProtocol(nt::SCARD_PROTOCOL_T0).status, nt::STATUS_SUCCESS);
+  const Bytes selectPin = {0x00, 0xA4, 0x04, 0x0C, 0x08, 0xD2, 0x76,
+                           0x00, 0x00, 0x98, 0x50, 0x49, 0x4E};
+  ASSERT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T0, selectPin).out, (Bytes{0x90, 0x00}));
+
+  // The person types 1 2 3 4 Enter once the terminal asks.
+  rig.terminal().onPinEntry([&] {
+    const std::uint8_t keys[] = {0x02, 0x03, 0x04, 0x05, 0x1C};
+    rig.pc().keyboard().type(keys);
+  });
+  // As the CT-API library sends it: the position byte doubled.
+  const Bytes verify = {0x6D, 0x52, 0x10, 0xC1, 0x05, 0x05, 0x00, 0x20, 0x00, 0x81,
+                        0x08, 0x20, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const auto answer = rig.control(IOCTL_VARNEL_VENDOR, verify, 32);
+  EXPECT_EQ(answer.status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(answer.out, (Bytes{0x90, 0x00}));
+  EXPECT_TRUE(rig.pc().reader().codes().empty());  // the digits never reached the host
+}
+
+}  // namespace
+}  // namespace k52::varnel
