@@ -66,6 +66,8 @@ class ReaderRig {
   }
 
   sim::KeyboardPc& pc() { return pc_; }
+  // The device is exclusive: closes the rig's own handle for someone else.
+  void closeHandle() { handle_.reset(); }
   sim::K52Firmware& terminal() { return *k52_; }
 
   // Puts a purse card into the terminal's slot.
