@@ -1,6 +1,7 @@
 #include "platform/nt/serial/simulated_line.h"
 
 #include <deque>
+#include <utility>
 
 namespace k52::nt::serial {
 
@@ -100,15 +101,18 @@ bool SimulatedLine::open(Receiver receiver) {
 }
 
 void SimulatedLine::close() {
-  std::lock_guard lock(state_->mutex);
-  // What is on its way to a closed port is lost.
-  cancelAll(state_->scheduler, state_->toPort);
-  state_->toPortWire.clear(state_->scheduler.now());
-  state_->open = false;
-  state_->receiver->clear();
-  // Deliveries already scheduled find the slot empty; a reopened line gets
-  // a fresh one.
-  state_->receiver = std::make_shared<ReceiverSlot>();
+  std::shared_ptr<ReceiverSlot> receiver;
+  {
+    std::lock_guard lock(state_->mutex);
+    // What is on its way to a closed port is lost.
+    cancelAll(state_->scheduler, state_->toPort);
+    state_->toPortWire.clear(state_->scheduler.now());
+    state_->open = false;
+    // Deliveries already scheduled find the old slot empty; a reopened line
+    // gets a fresh one.
+    receiver = std::exchange(state_->receiver, std::make_shared<ReceiverSlot>());
+  }
+  receiver->clear();
 }
 
 bool SimulatedLine::configure(const LineSettings& settings) {

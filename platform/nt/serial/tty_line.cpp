@@ -128,15 +128,19 @@ bool TtyLine::open(Receiver receiver) {
 }
 
 void TtyLine::close() {
+  std::shared_ptr<ReceiverSlot> receiver;
   std::thread reader;
   {
     std::lock_guard lock(mutex_);
     if (fd_ < 0) return;
-    receiver_->clear();
+    receiver = receiver_;
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(stopFd_, &one, sizeof one);
     reader = std::move(reader_);
   }
+  // Outside mutex_: a delivery holds the slot while the driver may be
+  // transmitting.
+  receiver->clear();
   reader.join();
   std::lock_guard lock(mutex_);
   ::close(fd_);
