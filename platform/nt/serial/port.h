@@ -64,6 +64,12 @@ inline PortExtension* portExtension(PDEVICE_OBJECT device) {
   return static_cast<PortExtension*>(device->DeviceExtension);
 }
 
+// Whether the driver unloaded under a still open handle: the device then
+// only takes the handle's cleanup and close.
+inline bool portGone(PDEVICE_OBJECT device) {
+  return portExtension(device)->port == nullptr;
+}
+
 // Requests to complete once the port lock is released.
 class Completions {
  public:

@@ -170,6 +170,7 @@ class Control {
 }  // namespace
 
 NTSTATUS dispatchControl(PDEVICE_OBJECT device, PIRP irp) {
+  if (portGone(device)) return completeRequest(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
   PortExtension& ext = *portExtension(device);
   const ULONG code = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode;
   Completions done;

@@ -121,5 +121,22 @@ TEST(SerialDriver, LoadsOnlyWithALine) {
   EXPECT_EQ(kernel.findDevice(L"\\Device\\Serial3"), nullptr);
 }
 
+TEST(SerialDriver, UnloadEndsWhatIsPendingUnderAnOpenHandle) {
+  Kernel kernel(std::make_unique<VirtualScheduler>(1));
+  auto line = std::make_shared<SimulatedLine>(kernel.scheduler());
+  attachLine(0, line);
+  ASSERT_EQ(kernel.loadDriver(L"Serial", SerialDriverEntry), STATUS_SUCCESS);
+  detachLines();
+  PortClient port;
+  ASSERT_EQ(port.setTimeouts(0, 0, 0), STATUS_SUCCESS);
+  auto read = port.startRead(4);
+  ASSERT_TRUE(kernel.unloadDriver(L"Serial"));
+  ASSERT_TRUE(read->done());
+  EXPECT_EQ(read->iosb.Status, STATUS_CANCELLED);
+  EXPECT_FALSE(line->isOpen());
+  EXPECT_EQ(port.startRead(4)->iosb.Status, STATUS_DEVICE_NOT_CONNECTED);
+  port.close();
+}
+
 }  // namespace
 }  // namespace k52::nt::serial

@@ -56,8 +56,8 @@ NTSTATUS portCreate(PDEVICE_OBJECT device, PIRP irp) {
   return completeRequest(irp, STATUS_SUCCESS, 0);
 }
 
-NTSTATUS portCleanup(PDEVICE_OBJECT device, PIRP irp) {
-  PortExtension& ext = *portExtension(device);
+// Cancels every pending read and write.
+void abortPending(PortExtension& ext) {
   Completions done;
   KIRQL irql;
   KeAcquireSpinLock(&ext.lock, &irql);
@@ -65,10 +65,16 @@ NTSTATUS portCleanup(PDEVICE_OBJECT device, PIRP irp) {
   abortWrites(ext, done);
   KeReleaseSpinLock(&ext.lock, irql);
   done.completeAll();
+}
+
+NTSTATUS portCleanup(PDEVICE_OBJECT device, PIRP irp) {
+  if (portGone(device)) return completeRequest(irp, STATUS_SUCCESS, 0);
+  abortPending(*portExtension(device));
   return completeRequest(irp, STATUS_SUCCESS, 0);
 }
 
 NTSTATUS portClose(PDEVICE_OBJECT device, PIRP irp) {
+  if (portGone(device)) return completeRequest(irp, STATUS_SUCCESS, 0);
   PortExtension& ext = *portExtension(device);
   ext.port->line->close();
   KIRQL irql;
@@ -85,8 +91,12 @@ void deletePort(PDEVICE_OBJECT device) {
   UNICODE_STRING linkName;
   setString(linkName, link);
   IoDeleteSymbolicLink(&linkName);
-  // Unloaded while still open: no byte may reach the port any more.
-  if (ext.port->open) ext.port->line->close();
+  // Unloaded while still open: what is pending ends, and no byte may reach
+  // the port any more.
+  if (ext.port->open) {
+    abortPending(ext);
+    ext.port->line->close();
+  }
   delete ext.port;
   ext.port = nullptr;
   IoDeleteDevice(device);

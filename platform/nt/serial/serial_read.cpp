@@ -173,6 +173,7 @@ void receiveBytes(PDEVICE_OBJECT device, std::span<const std::uint8_t> bytes) {
 }
 
 NTSTATUS dispatchRead(PDEVICE_OBJECT device, PIRP irp) {
+  if (portGone(device)) return completeRequest(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
   if (readLength(irp) == 0) return completeRequest(irp, STATUS_SUCCESS, 0);
   PortExtension& ext = *portExtension(device);
   Completions done;

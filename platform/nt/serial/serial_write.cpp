@@ -109,6 +109,7 @@ void abortWrites(PortExtension& ext, Completions& done) {
 }
 
 NTSTATUS dispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
+  if (portGone(device)) return completeRequest(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
   if (writeLength(irp) == 0) return completeRequest(irp, STATUS_SUCCESS, 0);
   PortExtension& ext = *portExtension(device);
   Completions done;
