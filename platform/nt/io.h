@@ -289,6 +289,19 @@ PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObj
                                    ULONG OutputBufferLength, BOOLEAN InternalDeviceIoControl,
                                    PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock);
 
+// A read, write or flush request (MajorFunction IRP_MJ_READ, IRP_MJ_WRITE or
+// IRP_MJ_FLUSH_BUFFERS) of Length bytes at Buffer for DeviceObject's stack;
+// StartingOffset (may be null) goes to ByteOffset. For a DO_BUFFERED_IO
+// device the data travels in a system buffer: a write's bytes are copied in,
+// a read's IoStatus.Information bytes are copied back to Buffer when the
+// request completes with a status that is not an error (so also with
+// STATUS_TIMEOUT); other devices get Buffer as UserBuffer. Completion is as
+// for IoBuildDeviceIoControlRequest (*IoStatusBlock, Event, then the IRP is
+// freed). Null for another major function or a null Buffer with a Length.
+PIRP IoBuildSynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT DeviceObject, PVOID Buffer,
+                                  ULONG Length, PLARGE_INTEGER StartingOffset, PKEVENT Event,
+                                  PIO_STATUS_BLOCK IoStatusBlock);
+
 inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP Irp) {
   return Irp->Tail.Overlay.CurrentStackLocation;
 }

@@ -23,6 +23,8 @@ struct IrpRecord {
   PVOID outputBuffer = nullptr;
   ULONG outputLength = 0;
   bool copyOutput = false;
+  // Reads copy back on warnings too (STATUS_TIMEOUT with the bytes that came).
+  bool copyUnlessError = false;
 };
 
 std::mutex& irpsLock() {
@@ -44,7 +46,8 @@ IrpRecord& recordOf(PIRP irp, const char* call) {
 
 // Copies the result out and frees a built request whose completion is done.
 void finish(PIRP irp, IrpRecord& record) {
-  if (record.copyOutput && NT_SUCCESS(irp->IoStatus.Status)) {
+  const bool error = (static_cast<std::uint32_t>(irp->IoStatus.Status) >> 30) == 3;
+  if (record.copyOutput && (record.copyUnlessError ? !error : NT_SUCCESS(irp->IoStatus.Status))) {
     irp->IoStatus.Information = std::min<ULONG_PTR>(irp->IoStatus.Information, record.outputLength);
     std::memcpy(record.outputBuffer, record.systemBuffer.data(), irp->IoStatus.Information);
   }
@@ -129,6 +132,37 @@ PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObj
   record.outputBuffer = OutputBuffer;
   record.outputLength = OutputBufferLength;
   record.copyOutput = OutputBufferLength > 0;
+  return irp;
+}
+
+PIRP IoBuildSynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT DeviceObject, PVOID Buffer,
+                                  ULONG Length, PLARGE_INTEGER StartingOffset, PKEVENT Event,
+                                  PIO_STATUS_BLOCK IoStatusBlock) {
+  if (DeviceObject == nullptr || (Length > 0 && Buffer == nullptr)) return nullptr;
+  if (MajorFunction != IRP_MJ_READ && MajorFunction != IRP_MJ_WRITE &&
+      MajorFunction != IRP_MJ_FLUSH_BUFFERS) {
+    return nullptr;
+  }
+  const auto major = static_cast<UCHAR>(MajorFunction);
+  PIRP irp = buildSynchronousRequest(major, DeviceObject, nullptr, Event, IoStatusBlock);
+  if (irp == nullptr) return nullptr;
+  PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+  // Read and Write share their layout.
+  next->Parameters.Read.Length = Length;
+  if (StartingOffset) next->Parameters.Read.ByteOffset = *StartingOffset;
+  irp->UserBuffer = Buffer;
+  if (!(DeviceObject->Flags & DO_BUFFERED_IO) || Length == 0) return irp;
+  IrpRecord& record = recordOf(irp, "IoBuildSynchronousFsdRequest");
+  record.systemBuffer.resize((Length + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+  irp->AssociatedIrp.SystemBuffer = record.systemBuffer.data();
+  if (major == IRP_MJ_WRITE) {
+    std::memcpy(record.systemBuffer.data(), Buffer, Length);
+  } else if (major == IRP_MJ_READ) {
+    record.outputBuffer = Buffer;
+    record.outputLength = Length;
+    record.copyOutput = true;
+    record.copyUnlessError = true;
+  }
   return irp;
 }
 

@@ -1,0 +1,48 @@
+// The COM port configuration in the prefix's registry, and the driver
+// serving configured tty paths.
+#include <gtest/gtest.h>
+
+#include "platform/nt/serial/port_config.h"
+#include "platform/nt/serial/test_port_client.h"
+#include "platform/win32/test_temp_dir.h"
+
+namespace k52::nt::serial {
+namespace {
+
+TEST(PortConfig, TakesAbsolutePathsOfTheComValues) {
+  win32::TempDir dir;
+  win32::Registry registry{win32::Prefix(dir.path())};
+  EXPECT_TRUE(configuredPorts(registry).empty());
+  registry.import(
+      "REGEDIT4\n\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\k52kit\\Ports]\n"
+      "\"COM1\"=\"/dev/ttyS0\"\n"
+      "\"com3\"=\"/dev/pts/4\"\n"
+      "\"COM15\"=\"/dev/ttyUSB1\"\n"
+      "\"COM16\"=\"/dev/ttyUSB2\"\n"
+      "\"COM2\"=\"ttyS1\"\n"
+      "\"COM4\"=\"\"\n"
+      "\"COM5\"=dword:00000001\n");
+  EXPECT_EQ(configuredPorts(registry),
+            (std::map<unsigned, std::string>{
+                {0, "/dev/ttyS0"}, {2, "/dev/pts/4"}, {14, "/dev/ttyUSB1"}}));
+}
+
+TEST(PortConfig, DriverServesConfiguredPathsAndFailsTheOpenOfAMissingOne) {
+  win32::TempDir dir;
+  win32::Registry(win32::Prefix(dir.path()))
+      .import(
+          "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\k52kit\\Ports]\n"
+          "\"COM2\"=\"/nonexistent/tty\"\n");
+  Kernel kernel(std::make_unique<VirtualScheduler>(1), win32::Prefix(dir.path()));
+  ASSERT_EQ(kernel.loadDriver(L"Serial", SerialDriverEntry), STATUS_SUCCESS);
+  EXPECT_EQ(kernel.findDevice(L"\\Device\\Serial0"), nullptr);
+  {
+    PortClient port(deviceName(1));
+    EXPECT_EQ(port.openStatus(), STATUS_DEVICE_NOT_CONNECTED);
+  }
+  kernel.unloadDriver(L"Serial");
+}
+
+}  // namespace
+}  // namespace k52::nt::serial
