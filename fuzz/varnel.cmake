@@ -3,4 +3,4 @@
 k52_fuzz(varnel_capabilities_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/varnel_capabilities_fuzz.cpp
          LIBS varnel)
 k52_fuzz(varnel_terminal_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/varnel_terminal_fuzz.cpp
-         LIBS varnel vrlpcsc k52_sim_kbdstack k52_sim_k52fw)
+         LIBS varnel vrlpcsc k52_sim_kbdstack k52_sim_line_terminal)

@@ -11,18 +11,28 @@
 
 #include "drivers/kbdchannel/driver.h"
 #include "drivers/reader/varnel.h"
+#include "platform/nt/serial/serial_driver.h"
+#include "platform/nt/serial/simulated_line.h"
 #include "platform/nt/test_kernel.h"
 #include "platform/smclib/smclib.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/test_temp_dir.h"
 #include "sim/card/purse.h"
 #include "sim/k52fw/k52_firmware.h"
+#include "sim/k52fw/line_terminal.h"
 #include "sim/kbdstack/keyboard_pc.h"
 
 namespace k52::varnel {
 
+enum class SerialEnd {
+  kNone,      // no serial port
+  kTerminal,  // COM1 with the K52 firmware as the serial terminal
+  kSilent,    // COM1 with nothing on the line
+};
+
 struct ReaderRigOptions {
   std::optional<std::string> port = std::nullopt;  // "Port" of Reader0
+  SerialEnd serial = SerialEnd::kNone;
   nt::Clocking clocking = nt::Clocking::Virtual;
 };
 
@@ -41,6 +51,7 @@ class ReaderRig {
             prefix_) {
     k52_->attachKeypad(pc_.keyboard());
     loadChannel();
+    loadSerial(options.serial);
   }
   // Against any terminal, for instance a scripted one.
   explicit ReaderRig(sim::TerminalFirmware& firmware, ReaderRigOptions options = {})
@@ -51,6 +62,10 @@ class ReaderRig {
   ~ReaderRig() {
     handle_.reset();
     if (nt::NT_SUCCESS(readerStatus_)) pc_.kernel().unloadDriver(kDriverName);
+    if (line_) {
+      pc_.kernel().unloadDriver(L"Serial");
+      nt::serial::detachLines();
+    }
     if (nt::NT_SUCCESS(channelStatus_)) pc_.kernel().unloadDriver(kbdchannel::kDriverName);
   }
 
@@ -69,6 +84,8 @@ class ReaderRig {
   // The device is exclusive: closes the rig's own handle for someone else.
   void closeHandle() { handle_.reset(); }
   sim::K52Firmware& terminal() { return *k52_; }
+  sim::K52Firmware& serialTerminal() { return *serialFirmware_; }
+  nt::serial::SimulatedLine& serialLine() { return *line_; }
 
   // Puts a purse card into the terminal's slot.
   void insertPurse(sim::AtrProtocols protocols = sim::AtrProtocols::kT0AndT1,
@@ -137,6 +154,19 @@ class ReaderRig {
     return prefix;
   }
 
+  void loadSerial(SerialEnd end) {
+    if (end == SerialEnd::kNone) return;
+    line_ = std::make_shared<nt::serial::SimulatedLine>(pc_.scheduler());
+    if (end == SerialEnd::kTerminal) {
+      serialTimeline_ = std::make_unique<sim::SchedulerTimeline>(pc_.scheduler());
+      serialFirmware_ =
+          std::make_unique<sim::K52Firmware>(*serialTimeline_, sim::serialTerminalIdentity());
+      lineTerminal_ = std::make_unique<sim::LineTerminal>(*serialFirmware_, *line_);
+    }
+    nt::serial::attachLine(0, line_);
+    pc_.kernel().loadDriver(L"Serial", nt::serial::SerialDriverEntry);
+  }
+
   void loadChannel() {
     channelStatus_ = pc_.kernel().loadDriver(kbdchannel::kDriverName, kbdchannel::DriverEntry);
   }
@@ -148,6 +178,10 @@ class ReaderRig {
   nt::NTSTATUS channelStatus_ = nt::STATUS_UNSUCCESSFUL;
   nt::NTSTATUS readerStatus_ = nt::STATUS_UNSUCCESSFUL;
   std::unique_ptr<nt::DeviceHandle> handle_;
+  std::shared_ptr<nt::serial::SimulatedLine> line_;
+  std::unique_ptr<sim::SchedulerTimeline> serialTimeline_;
+  std::unique_ptr<sim::K52Firmware> serialFirmware_;
+  std::unique_ptr<sim::LineTerminal> lineTerminal_;
 };
 
 }  // namespace k52::varnel

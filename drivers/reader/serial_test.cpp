@@ -1,0 +1,96 @@
+// The reader on a serial terminal: creation, the fall-back to the keyboard's
+// own terminal, and card work over the line.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "drivers/reader/test_reader_rig.h"
+
+namespace k52::varnel {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kSelectPurse = {0x00, 0xA4, 0x04, 0x0C, 0x09, 0xD2, 0x76,
+                            0x00, 0x00, 0x25, 0x45, 0x50, 0x01, 0x00};
+const Bytes kReadBalance = {0x00, 0xB2, 0x01, 0xC4, 0x09};
+
+std::string typeOf(ReaderRig& rig) {
+  const Bytes type = rig.attribute(nt::SCARD_ATTR_VENDOR_IFD_TYPE).out;
+  return std::string(type.begin(), type.end());
+}
+
+TEST(ReaderSerial, WorksWithTheSerialTerminal) {
+  ReaderRig rig({.port = "COM1", .serial = SerialEnd::kTerminal});
+  rig.serialTerminal().insertCard(
+      std::make_shared<sim::Card>(sim::makePurseCard(sim::PurseConfig{1234})));
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  EXPECT_EQ(typeOf(rig), "K52-3100 Serial-Reader B");
+  ASSERT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_SUCCESS);
+  ASSERT_EQ(rig.setProtocol(nt::SCARD_PROTOCOL_T0).status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T0, kSelectPurse).out, (Bytes{0x90, 0x00}));
+  const auto record = rig.transmit(nt::SCARD_PROTOCOL_T0, kReadBalance);
+  EXPECT_EQ(record.status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(record.out.size(), 11u);
+  // Nothing of this went over the keyboard line.
+  EXPECT_TRUE(rig.pc().wiring().hostBytes().bytes().size() <= 2u);
+}
+
+TEST(ReaderSerial, FallsBackToTheKeyboardTerminal) {
+  struct Case {
+    const char* what;
+    ReaderRigOptions options;
+    Duration atLeast;
+  };
+  const Case cases[] = {
+      {"silent line", {.port = "COM1", .serial = SerialEnd::kSilent}, 4s},
+      {"no such port", {.port = "COM3", .serial = SerialEnd::kSilent}, 0s},
+      {"no port named", {.port = "LPT1"}, 0s},
+      {"COM? left by the installer", {.port = "COM?"}, 0s},
+  };
+  for (const Case& c : cases) {
+    ReaderRig rig(c.options);
+    const Duration start = rig.scheduler().now();
+    ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS) << c.what;
+    EXPECT_GE(rig.scheduler().now() - start, c.atLeast) << c.what;
+    EXPECT_EQ(typeOf(rig), "K52-3100 Keyboard-Reader B") << c.what;
+  }
+}
+
+// A terminal on the line that answers each command with a fixed frame.
+class CannedTerminal final : public nt::serial::SerialDevice {
+ public:
+  CannedTerminal(nt::serial::SimulatedLine& line, std::map<std::uint8_t, Bytes> answers)
+      : line_(line), answers_(std::move(answers)) {
+    line_.attach(this);
+  }
+  ~CannedTerminal() override { line_.attach(nullptr); }
+  void receive(std::uint8_t byte) override {
+    if (auto frame = reader_.feed(byte); frame && !frame->command.empty()) {
+      if (auto it = answers_.find(frame->command[0]); it != answers_.end()) line_.send(it->second);
+    }
+  }
+
+ private:
+  nt::serial::SimulatedLine& line_;
+  std::map<std::uint8_t, Bytes> answers_;
+  sim::FrameReader reader_;
+};
+
+TEST(ReaderSerial, AnAnswerAnnouncingMoreThan260BytesIsRefused) {
+  ReaderRig rig({.port = "COM1", .serial = SerialEnd::kSilent});
+  CannedTerminal terminal(rig.serialLine(),
+                          {{0x60, {0x00, 0x01, 0x64}},
+                           {0x69, {0x00, 0x03, 0x68, 0x60, 0x05}},
+                           {0x65, {0x00, 0x05, 0x64, 0x19, 0x00, 0x00, 0x03}},
+                           {0x63, {0x00, 0x01, 0x64}},
+                           {0x62, {0x01, 0x2D, 0x64}}});  // 300 bytes announced, none sent
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  const Duration start = rig.scheduler().now();
+  EXPECT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_UNRECOGNIZED_MEDIA);
+  EXPECT_LT(rig.scheduler().now() - start, 2s);  // refused, not waited for
+}
+
+}  // namespace
+}  // namespace k52::varnel
