@@ -86,6 +86,50 @@ TEST(ReaderTracking, RequestsWaitForThePollAfterTheChange) {
   EXPECT_LT(came, 4600ms);
 }
 
+TEST(ReaderTracking, CancelAndCleanupCompleteAWaitingRequestWithSuccess) {
+  ReaderRig rig;
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  rig.closeHandle();
+  nt::UNICODE_STRING name;
+  nt::RtlInitUnicodeString(&name, kDeviceName);
+  nt::PFILE_OBJECT file = nullptr;
+  nt::PDEVICE_OBJECT device = nullptr;
+  ASSERT_EQ(nt::IoGetDeviceObjectPointer(&name, nt::FILE_ALL_ACCESS, &file, &device),
+            nt::STATUS_SUCCESS);
+  struct Waiting {
+    nt::KEVENT done;
+    nt::IO_STATUS_BLOCK iosb{};
+    nt::PIRP irp = nullptr;
+  };
+  // A presence request with no card: it waits.
+  const auto issue = [&](Waiting& w) {
+    nt::KeInitializeEvent(&w.done, nt::NotificationEvent, nt::FALSE);
+    w.irp = nt::IoBuildDeviceIoControlRequest(nt::IOCTL_SMARTCARD_IS_PRESENT, device, nullptr, 0,
+                                              nullptr, 0, nt::FALSE, &w.done, &w.iosb);
+    nt::IoGetNextIrpStackLocation(w.irp)->FileObject = file;
+    return nt::IoCallDriver(device, w.irp);
+  };
+  const auto completed = [&](Waiting& w) {
+    nt::LARGE_INTEGER wait = nt::relativeMs(1000);
+    return nt::KeWaitForSingleObject(&w.done, nt::Executive, nt::KernelMode, nt::FALSE, &wait) ==
+           nt::STATUS_SUCCESS;
+  };
+  Waiting cancelled;
+  ASSERT_EQ(issue(cancelled), nt::STATUS_PENDING);
+  rig.run(50ms);
+  nt::IoCancelIrp(cancelled.irp);
+  ASSERT_TRUE(completed(cancelled));
+  EXPECT_EQ(cancelled.iosb.Status, nt::STATUS_SUCCESS);  // not STATUS_CANCELLED
+  EXPECT_EQ(cancelled.iosb.Information, 0u);
+
+  Waiting cleanedUp;
+  ASSERT_EQ(issue(cleanedUp), nt::STATUS_PENDING);
+  rig.run(50ms);
+  nt::ObDereferenceObject(file);  // the issuer goes away
+  ASSERT_TRUE(completed(cleanedUp));
+  EXPECT_EQ(cleanedUp.iosb.Status, nt::STATUS_SUCCESS);
+}
+
 TEST(ReaderTracking, TheFirstPollRunsTenSecondsAfterCreation) {
   ReaderRig rig;
   ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);

@@ -19,16 +19,32 @@ PSMARTCARD_EXTENSION smartcardOf(READER_EXTENSION* r) {
   return &r->deviceExtension->SmartcardExtension;
 }
 
+// Whether the waiting request asks for what the card now does: a presence
+// request is met by any state but absent, an absence request by absent.
+bool heldRequestMet(PSMARTCARD_EXTENSION sc, bool absent) {
+  KIRQL irql;
+  IoAcquireCancelSpinLock(&irql);
+  bool met = false;
+  if (PIRP held = sc->OsData->NotificationIrp) {
+    const ULONG code = IoGetCurrentIrpStackLocation(held)->Parameters.DeviceIoControl.IoControlCode;
+    met = code == IOCTL_SMARTCARD_IS_ABSENT ? absent : !absent;
+  }
+  IoReleaseCancelSpinLock(irql);
+  return met;
+}
+
 void pollCardStatus(READER_EXTENSION* r) {
   PSMARTCARD_EXTENSION sc = smartcardOf(r);
   VARNEL_UpdateCardStatus(sc, 0);
   const ULONG state = sc->ReaderCapabilities.CurrentState;
-  const bool absentNow = state == SCARD_ABSENT;
-  const bool absentBefore = r->rememberedState == SCARD_ABSENT;
-  if (r->trackingPending && absentNow != absentBefore) {
+  // A change since the last poll is not enough: a card that came and went
+  // between two polls, or a request issued after a poll had already seen
+  // the change, would leave the request waiting for ever. What counts is
+  // whether the request is met now.
+  if (r->trackingPending && heldRequestMet(sc, state == SCARD_ABSENT)) {
     MySmartcardCompleteCardTracking(sc);
     r->trackingPending = 0;
-    SmartcardUpdateCardCapabilities(sc);
+    if (state != r->rememberedState) SmartcardUpdateCardCapabilities(sc);
     r->rememberedState = state;
     sc->LastError = 0;
   }

@@ -21,6 +21,8 @@ class CommandAssembler {
   // Bytes that are not nibble codes are ignored.
   std::optional<std::vector<std::uint8_t>> feed(std::uint8_t code);
 
+  // Forgets the command in progress.
+  void reset() { *this = CommandAssembler{}; }
   // Nibbles of the command in progress.
   std::size_t nibblesPending() const { return nibbles_; }
 

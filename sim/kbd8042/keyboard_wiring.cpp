@@ -46,6 +46,7 @@ void KeyboardWiring::fromHost(std::uint8_t byte) {
     controller_.fromKeyboard(kAck);
   }
   if (!keyboard_.awaitingParameter() && isHostNibbleCode(byte)) {
+    terminal_.setCharacterWaitingTime(keyboard_.characterWaitingTime().value_or(0));
     terminal_.receive(byte);
   } else {
     keyboard_.receive(byte);

@@ -24,6 +24,12 @@ TerminalWire::~TerminalWire() {
 }
 
 void TerminalWire::receive(std::uint8_t nibbleCode) {
+  const Duration now = timeline_.now();
+  if (characterWaitingTime_ > Duration::zero() && assembler_.nibblesPending() > 0 &&
+      now - lastNibbleAt_ > characterWaitingTime_) {
+    assembler_.reset();
+  }
+  lastNibbleAt_ = now;
   if (auto command = assembler_.feed(nibbleCode)) execute(*command);
 }
 

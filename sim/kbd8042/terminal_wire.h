@@ -43,6 +43,13 @@ class TerminalWire {
   // A host byte that reached the terminal (0xB0..0xBF; others are ignored).
   void receive(std::uint8_t nibbleCode);
 
+  // The keyboard's character waiting time (its 0xCB command), in units of
+  // 100 ms; 0 waits for ever. A command whose next nibble code comes later
+  // than that is dropped, so that a string the host gave up half-way does
+  // not swallow the start of the next one.
+  void setCharacterWaitingTime(std::uint8_t units) { characterWaitingTime_ = units * kCwtUnit; }
+  static constexpr Duration kCwtUnit = std::chrono::milliseconds(100);
+
   // The next frame ends after `nibbles` nibble codes.
   void truncateNextFrame(std::size_t nibbles);
   // A key stroke (make, then break) goes out after `nibbles` nibble codes of
@@ -74,6 +81,8 @@ class TerminalWire {
   CommandAssembler assembler_;
 
   std::size_t pendingAnswers_ = 0;
+  Duration characterWaitingTime_{0};
+  Duration lastNibbleAt_{0};
   std::size_t refusedCommands_ = 0;
   // Codes of the frames ready to go, in order; sending is under way while
   // this is not empty.

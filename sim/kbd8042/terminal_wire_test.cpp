@@ -63,6 +63,23 @@ TEST_F(TerminalWireTest, EchoComesBackAsAFrameOneCodePerInterval) {
   EXPECT_EQ(wire.pendingAnswers(), 0u);
 }
 
+TEST_F(TerminalWireTest, AStringCutOffLongerThanTheWaitingTimeIsDropped) {
+  wire.setCharacterWaitingTime(2);  // 200 ms
+  const Bytes half(kCommand.begin(), kCommand.begin() + 5);
+  for (const Duration gap : {milliseconds(150), milliseconds(250)}) {
+    sent.clear();
+    send(half);
+    timeline.runFor(gap);
+    send(kCommand);
+    timeline.runUntilIdle();
+    // Within the waiting time the halves make one garbled command; beyond
+    // it the first half is forgotten and the command is answered.
+    const bool forgotten = gap > milliseconds(200);
+    EXPECT_EQ(codes() == frame(0x7F, kEchoNibbles), forgotten) << gap.count();
+    if (!forgotten) timeline.runFor(milliseconds(300));  // let the garbled one lapse
+  }
+}
+
 class OtherTiming : public TerminalWireTest {
  protected:
   OtherTiming()

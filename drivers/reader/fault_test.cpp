@@ -1,0 +1,136 @@
+// A long seeded run with everything going wrong at random moments: cards
+// come and go, acknowledgments get lost, people type. The driver must keep
+// answering, and never give a wrong answer as a success.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "drivers/reader/test_reader_rig.h"
+
+namespace k52::varnel {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kSelectPurse = {0x00, 0xA4, 0x04, 0x0C, 0x09, 0xD2, 0x76,
+                            0x00, 0x00, 0x25, 0x45, 0x50, 0x01, 0x00};
+const Bytes kReadBalance = {0x00, 0xB2, 0x01, 0xC4, 0x09};
+const Bytes kBalanceRecord = {0x00, 0x12, 0x34, 0x02, 0x00, 0x00, 0x02, 0x00, 0x00, 0x90, 0x00};
+
+struct Tally {
+  int requests = 0;
+  int balances = 0;
+  int wrong = 0;
+  Duration longest{0};
+  std::map<nt::NTSTATUS, int> failures;
+};
+
+// An application that keeps reading the balance, as a PC/SC client would.
+void application(ReaderRig& rig, const bool& stop, Tally& tally) {
+  auto handle = rig.pc().kernel().openDevice(kDeviceName);
+  ASSERT_NE(handle, nullptr);
+  const auto request = [&](nt::ULONG code, const Bytes& in, std::size_t outSize) {
+    Bytes out(outSize);
+    const Duration start = rig.scheduler().now();
+    const auto result = handle->deviceIoControl(code, in, out);
+    // A presence request waits as long as the card stays out, by design.
+    if (code != nt::IOCTL_SMARTCARD_IS_PRESENT) {
+      tally.longest = std::max(tally.longest, rig.scheduler().now() - start);
+    }
+    ++tally.failures[result.status];
+    ++tally.requests;
+    out.resize(result.bytesReturned);
+    return std::pair{result.status, out};
+  };
+  const auto transmit = [&](const Bytes& apdu) {
+    Bytes in = ReaderRig::ulong(nt::SCARD_PROTOCOL_T0);
+    const Bytes header = ReaderRig::ulong(8);
+    in.insert(in.end(), header.begin(), header.end());
+    in.insert(in.end(), apdu.begin(), apdu.end());
+    auto [status, out] = request(nt::IOCTL_SMARTCARD_TRANSMIT, in, 8 + 64);
+    if (out.size() >= 8) out.erase(out.begin(), out.begin() + 8);
+    return std::pair{status, out};
+  };
+  while (!stop) {
+    if (request(nt::IOCTL_SMARTCARD_IS_PRESENT, {}, 0).first != nt::STATUS_SUCCESS) continue;
+    if (request(nt::IOCTL_SMARTCARD_POWER, ReaderRig::ulong(nt::SCARD_COLD_RESET), 64).first !=
+        nt::STATUS_SUCCESS) {
+      continue;
+    }
+    if (request(nt::IOCTL_SMARTCARD_SET_PROTOCOL, ReaderRig::ulong(nt::SCARD_PROTOCOL_T0), 4)
+            .first != nt::STATUS_SUCCESS) {
+      continue;
+    }
+    if (transmit(kSelectPurse) != std::pair{nt::STATUS_SUCCESS, Bytes{0x90, 0x00}}) continue;
+    const auto [status, out] = transmit(kReadBalance);
+    if (status != nt::STATUS_SUCCESS) continue;
+    if (out == kBalanceRecord) {
+      ++tally.balances;
+    } else if (out.size() != 2) {  // a status word of the card's is an answer too
+      ++tally.wrong;
+      ADD_FAILURE() << "wrong balance record " << ::testing::PrintToString(out);
+    }
+  }
+}
+
+TEST(ReaderFaults, TenMinutesOfCardsLostAcknowledgmentsAndTyping) {
+  ReaderRig rig;
+  std::mt19937 random(20261210);
+  rig.insertPurse(sim::AtrProtocols::kT0);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  rig.closeHandle();
+  bool stop = false;
+  bool ended = false;
+  Tally tally;
+  rig.scheduler().startThread("application", [&] {
+    application(rig, stop, tally);
+    ended = true;
+  });
+
+  bool inserted = true;
+  const Duration end = rig.scheduler().now() + 10min;
+  while (rig.scheduler().now() < end) {
+    rig.run(std::chrono::milliseconds(1000 + random() % 5000));
+    switch (random() % 4) {
+      case 0:
+        if (inserted) {
+          rig.terminal().pullCard();
+        } else {
+          rig.insertPurse(sim::AtrProtocols::kT0);
+        }
+        inserted = !inserted;
+        break;
+      case 1:
+        rig.pc().wiring().dropAcks(1 + random() % 3);
+        break;
+      case 2: {
+        // Letters whose make codes are not nibble codes (0x10..0x1F): those
+        // cannot be told from the terminal's codes inside a frame.
+        const std::uint8_t keys[] = {static_cast<std::uint8_t>(0x20 + random() % 6),
+                                     static_cast<std::uint8_t>(0x2C + random() % 6)};
+        rig.pc().keyboard().type(keys);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (!inserted) rig.insertPurse(sim::AtrProtocols::kT0);
+  stop = true;
+  ASSERT_TRUE(rig.scheduler().runUntil([&] { return ended; }, 2min))
+      << rig.scheduler().failure() << " requests " << tally.requests << " balances "
+      << tally.balances;
+  EXPECT_EQ(tally.wrong, 0);
+  EXPECT_GE(tally.balances, 10) << ::testing::PrintToString(tally.failures) << " requests "
+                                << tally.requests;
+  // No request hangs: the longest is a cold reset whose five exchanges all
+  // lose an acknowledgment, each failing after its 5 s, behind a poll.
+  EXPECT_LT(tally.longest, 40s);
+  // The keystrokes all reached the system's reader.
+  EXPECT_FALSE(rig.pc().reader().codes().empty());
+}
+
+}  // namespace
+}  // namespace k52::varnel
