@@ -10,10 +10,6 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-const Bytes kSelectPurse = {0x00, 0xA4, 0x04, 0x0C, 0x09, 0xD2, 0x76,
-                            0x00, 0x00, 0x25, 0x45, 0x50, 0x01, 0x00};
-const Bytes kReadBalance = {0x00, 0xB2, 0x01, 0xC4, 0x09};
-
 Bytes tail(const Bytes& bytes, std::size_t n) {
   return Bytes(bytes.end() - static_cast<std::ptrdiff_t>(std::min(n, bytes.size())), bytes.end());
 }

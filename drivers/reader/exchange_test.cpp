@@ -12,10 +12,6 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-const Bytes kSelectPurse = {0x00, 0xA4, 0x04, 0x0C, 0x09, 0xD2, 0x76,
-                            0x00, 0x00, 0x25, 0x45, 0x50, 0x01, 0x00};
-const Bytes kReadBalance = {0x00, 0xB2, 0x01, 0xC4, 0x09};
-
 // How often the host sent the frame starting with `command` (one length
 // byte 00 0L assumed below 16), seen as nibble codes on the keyboard line.
 std::size_t framesSent(ReaderRig& rig, std::uint8_t length, std::uint8_t command) {
@@ -118,12 +114,12 @@ TEST_F(ReaderExchange, RemovalEndsAWaitAtOnce) {
     nt::NTSTATUS opened;
     auto handle = rig.pc().kernel().openDevice(kDeviceName, &opened);
     ASSERT_NE(handle, nullptr);
-    std::vector<std::uint8_t> in = ReaderRig::ulong(nt::SCARD_PROTOCOL_T0);
-    const auto header = ReaderRig::ulong(8);
-    in.insert(in.end(), header.begin(), header.end());
-    in.insert(in.end(), kReadBalance.begin(), kReadBalance.end());
     std::vector<std::uint8_t> out(64);
-    status = handle->deviceIoControl(nt::IOCTL_SMARTCARD_TRANSMIT, in, out).status;
+    status =
+        handle
+            ->deviceIoControl(nt::IOCTL_SMARTCARD_TRANSMIT,
+                              ReaderRig::transmitInput(nt::SCARD_PROTOCOL_T0, kReadBalance), out)
+            .status;
     finished = rig.scheduler().now();
   });
   rig.run(1s);

@@ -14,11 +14,6 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-const Bytes kSelectPurse = {0x00, 0xA4, 0x04, 0x0C, 0x09, 0xD2, 0x76,
-                            0x00, 0x00, 0x25, 0x45, 0x50, 0x01, 0x00};
-const Bytes kReadBalance = {0x00, 0xB2, 0x01, 0xC4, 0x09};
-const Bytes kBalanceRecord = {0x00, 0x12, 0x34, 0x02, 0x00, 0x00, 0x02, 0x00, 0x00, 0x90, 0x00};
-
 struct Tally {
   int requests = 0;
   int balances = 0;
@@ -45,11 +40,8 @@ void application(ReaderRig& rig, const bool& stop, Tally& tally) {
     return std::pair{result.status, out};
   };
   const auto transmit = [&](const Bytes& apdu) {
-    Bytes in = ReaderRig::ulong(nt::SCARD_PROTOCOL_T0);
-    const Bytes header = ReaderRig::ulong(8);
-    in.insert(in.end(), header.begin(), header.end());
-    in.insert(in.end(), apdu.begin(), apdu.end());
-    auto [status, out] = request(nt::IOCTL_SMARTCARD_TRANSMIT, in, 8 + 64);
+    auto [status, out] = request(nt::IOCTL_SMARTCARD_TRANSMIT,
+                                 ReaderRig::transmitInput(nt::SCARD_PROTOCOL_T0, apdu), 8 + 64);
     if (out.size() >= 8) out.erase(out.begin(), out.begin() + 8);
     return std::pair{status, out};
   };

@@ -12,10 +12,6 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-const Bytes kSelectPurse = {0x00, 0xA4, 0x04, 0x0C, 0x09, 0xD2, 0x76,
-                            0x00, 0x00, 0x25, 0x45, 0x50, 0x01, 0x00};
-const Bytes kReadBalance = {0x00, 0xB2, 0x01, 0xC4, 0x09};
-
 std::string typeOf(ReaderRig& rig) {
   const Bytes type = rig.attribute(nt::SCARD_ATTR_VENDOR_IFD_TYPE).out;
   return std::string(type.begin(), type.end());

@@ -24,6 +24,14 @@
 
 namespace k52::varnel {
 
+// The purse card's commands the tests send, and the record of a purse
+// holding 12.34 (maximum amount and transaction 200.00).
+inline const std::vector<std::uint8_t> kSelectPurse = {0x00, 0xA4, 0x04, 0x0C, 0x09, 0xD2, 0x76,
+                                                       0x00, 0x00, 0x25, 0x45, 0x50, 0x01, 0x00};
+inline const std::vector<std::uint8_t> kReadBalance = {0x00, 0xB2, 0x01, 0xC4, 0x09};
+inline const std::vector<std::uint8_t> kBalanceRecord = {0x00, 0x12, 0x34, 0x02, 0x00, 0x00,
+                                                         0x02, 0x00, 0x00, 0x90, 0x00};
+
 enum class SerialEnd {
   kNone,      // no serial port
   kTerminal,  // COM1 with the K52 firmware as the serial terminal
@@ -130,12 +138,17 @@ class ReaderRig {
   Reply setProtocol(nt::ULONG mask) {
     return control(nt::IOCTL_SMARTCARD_SET_PROTOCOL, ulong(mask), 4);
   }
-  Reply transmit(nt::ULONG protocol, const std::vector<std::uint8_t>& apdu) {
+  // A transmit request's input: the protocol header, then the APDU.
+  static std::vector<std::uint8_t> transmitInput(nt::ULONG protocol,
+                                                 const std::vector<std::uint8_t>& apdu) {
     std::vector<std::uint8_t> in = ulong(protocol);
     const auto header = ulong(8);
     in.insert(in.end(), header.begin(), header.end());
     in.insert(in.end(), apdu.begin(), apdu.end());
-    Reply reply = control(nt::IOCTL_SMARTCARD_TRANSMIT, in, 8 + 258);
+    return in;
+  }
+  Reply transmit(nt::ULONG protocol, const std::vector<std::uint8_t>& apdu) {
+    Reply reply = control(nt::IOCTL_SMARTCARD_TRANSMIT, transmitInput(protocol, apdu), 8 + 258);
     if (reply.out.size() >= 8) reply.out.erase(reply.out.begin(), reply.out.begin() + 8);
     return reply;
   }
