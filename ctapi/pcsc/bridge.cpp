@@ -144,11 +144,11 @@ std::int8_t Bridge::dispatch(std::uint16_t ctn, std::uint8_t& dad, std::uint8_t 
 
   Terminal terminal{*slot, readerValueName(ctn), {}};
   terminal.reader = env_.readConfig(terminal.valueName);
-  if (dad == CTAPI_ADDR_CT) return terminalCommand(*cmd, terminal, lenr, response);
+  if (dad == CTAPI_ADDR_CT) return terminalCommand(*cmd, terminal, dad, lenr, response);
   return cardCommand(terminal, dad, command, lenr, response);
 }
 
-std::int8_t Bridge::terminalCommand(const Command& cmd, const Terminal& terminal,
+std::int8_t Bridge::terminalCommand(const Command& cmd, const Terminal& terminal, std::uint8_t& dad,
                                     std::uint16_t& lenr, std::uint8_t* response) {
   if (cmd.cla != CTBCS_CLA) {
     trace_.line("Error:  CLA <> 20H");
@@ -169,6 +169,12 @@ std::int8_t Bridge::terminalCommand(const Command& cmd, const Terminal& terminal
       break;
     case CTBCS_INS_EJECT:
       handler = ejectIcc;
+      break;
+    case CTBCS_INS_PERFORM_VERIFICATION:
+      handler = performVerification;
+      break;
+    case CTBCS_INS_MODIFY_VERIFICATION_DATA:
+      handler = modifyVerificationData;
       break;
     case CTBCS_INS_INPUT:
     case CTBCS_INS_OUTPUT:
@@ -203,6 +209,11 @@ std::int8_t Bridge::terminalCommand(const Command& cmd, const Terminal& terminal
   } else if (outcome == Outcome::Failed && lenr > kFailedLengthLimit) {
     lenr = 2;
   }
+  // A two-byte answer other than the terminal's own 64 0x came from the
+  // card: the caller sees it as the card's (sad 0).
+  const bool pinCommand =
+      cmd.ins == CTBCS_INS_PERFORM_VERIFICATION || cmd.ins == CTBCS_INS_MODIFY_VERIFICATION_DATA;
+  if (pinCommand && lenr == 2 && !isTerminalAnswer({response, lenr})) dad = CTAPI_ADDR_ICC1;
   traceResponse({response, lenr}, outcome == Outcome::Failed);
   return result;
 }

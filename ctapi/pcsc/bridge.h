@@ -39,8 +39,8 @@ class Bridge {
     std::string valueName;
     std::string reader;
   };
-  std::int8_t terminalCommand(const Command& cmd, const Terminal& terminal, std::uint16_t& lenr,
-                              std::uint8_t* response);
+  std::int8_t terminalCommand(const Command& cmd, const Terminal& terminal, std::uint8_t& dad,
+                              std::uint16_t& lenr, std::uint8_t* response);
   std::int8_t cardCommand(const Terminal& terminal, std::uint8_t& dad,
                           std::span<const std::uint8_t> command, std::uint16_t& lenr,
                           std::uint8_t* response);

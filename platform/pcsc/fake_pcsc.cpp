@@ -84,6 +84,7 @@ Status FakePcsc::connect(Context context, const std::string& name, ShareMode mod
     if (!common) return 0x8010000F;  // SCARD_E_PROTO_MISMATCH
     chosen = common & kProtocolT0 ? kProtocolT0 : kProtocolT1;
     reader.powered_ = true;
+    reader.activeProtocol_ = chosen;
     reader.cardChanged_ = false;
   }
   card = nextHandle_++;
@@ -117,7 +118,8 @@ Status FakePcsc::status(Handle card, std::uint32_t& state, std::uint32_t& protoc
     return kSuccess;
   }
   state = !reader.powered_ ? kPresent : conn->protocol ? kSpecific : kPowered;
-  protocol = conn->protocol;
+  // Like the resource manager: the protocol the card runs, whatever the handle.
+  protocol = conn->protocol ? conn->protocol : reader.powered_ ? reader.activeProtocol_ : 0;
   if (inserted->atr.size() > atrLen) return kInsufficientBuffer;
   std::copy(inserted->atr.begin(), inserted->atr.end(), atr);
   atrLen = static_cast<std::uint32_t>(inserted->atr.size());

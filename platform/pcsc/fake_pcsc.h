@@ -52,6 +52,7 @@ class FakeReader {
   std::vector<Event> events_;
   std::size_t seenEvents_ = 0;
   bool powered_ = false;
+  std::uint32_t activeProtocol_ = 0;
   bool cardChanged_ = false;
 };
 
