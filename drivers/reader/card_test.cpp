@@ -80,6 +80,11 @@ TEST(ReaderTracking, RequestsWaitForThePollAfterTheChange) {
   const Duration came = rig.scheduler().now() - before;
   EXPECT_GT(came, 3s);
   EXPECT_LT(came, 4600ms);
+  // The card-changed flag stays until it is read with a powered card.
+  EXPECT_EQ(ReaderRig::ulongOf(rig.attribute(0x7AEEE).out), 1u);
+  ASSERT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(ReaderRig::ulongOf(rig.attribute(0x7AEEE).out), 1u);
+  EXPECT_EQ(ReaderRig::ulongOf(rig.attribute(0x7AEEE).out), 0u);
 }
 
 TEST(ReaderTracking, CancelAndCleanupCompleteAWaitingRequestWithSuccess) {
