@@ -1,6 +1,6 @@
 #include "sim/kbdstack/keyboard_pc.h"
 
-#include "sim/kbdstack/keyboard_class.h"
+#include "platform/nt/kbdclass/keyboard_class.h"
 
 namespace k52::sim {
 
@@ -24,8 +24,8 @@ KeyboardPc::KeyboardPc(std::unique_ptr<nt::Scheduler> scheduler,
       reader_(config.reader) {
   kernel_.bus().map(Pic::kMaskPort, 1, ports_);
   kernel_.bus().map(Controller8042::kDataPort, 5, ports_);
-  wiring_.onIrq1([this] { kernel_.scheduler().interrupt(kbdclass::KeyboardInterrupt); });
-  if (kernel_.loadDriver(L"kbdclass", kbdclass::KeyboardClassEntry) != nt::STATUS_SUCCESS) {
+  wiring_.onIrq1([this] { kernel_.scheduler().interrupt(nt::kbdclass::KeyboardInterrupt); });
+  if (kernel_.loadDriver(L"kbdclass", nt::kbdclass::KeyboardClassEntry) != nt::STATUS_SUCCESS) {
     throw std::runtime_error("the keyboard class driver did not start");
   }
   reader_.start();

@@ -9,17 +9,17 @@
 #include <memory>
 #include <optional>
 
+#include "platform/nt/kbdclass/keystroke_reader.h"
 #include "platform/nt/kernel.h"
 #include "platform/win32/prefix.h"
 #include "sim/kbd8042/keyboard_wiring.h"
-#include "sim/kbdstack/keystroke_reader.h"
 #include "sim/kbdstack/scheduler_timeline.h"
 
 namespace k52::sim {
 
 struct KeyboardPcConfig {
   KeyboardWiringConfig wiring;
-  KeystrokeReaderConfig reader;
+  nt::KeystrokeReaderConfig reader;
 };
 
 class KeyboardPc {
@@ -40,7 +40,7 @@ class KeyboardPc {
   nt::Scheduler& scheduler() { return kernel_.scheduler(); }
   KeyboardWiring& wiring() { return wiring_; }
   Keyboard& keyboard() { return wiring_.keyboard(); }
-  KeystrokeReader& reader() { return reader_; }
+  nt::KeystrokeReader& reader() { return reader_; }
 
  private:
   class Ports final : public nt::PortDevice {
@@ -64,7 +64,7 @@ class KeyboardPc {
   std::unique_ptr<TerminalFirmware> ownedFirmware_;
   KeyboardWiring wiring_;
   Ports ports_;
-  KeystrokeReader reader_;
+  nt::KeystrokeReader reader_;
 };
 
 }  // namespace k52::sim

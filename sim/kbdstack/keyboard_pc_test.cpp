@@ -13,7 +13,7 @@ using namespace std::chrono_literals;
 
 TEST(KeyboardPc, SlowReadersGetSeveralRecordsPerRead) {
   struct Case {
-    KeystrokeReaderConfig reader;
+    nt::KeystrokeReaderConfig reader;
     std::size_t fewest, most;  // bounds of the largest batch
   };
   const Case cases[] = {

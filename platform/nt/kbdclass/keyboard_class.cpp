@@ -1,14 +1,12 @@
-#include "sim/kbdstack/keyboard_class.h"
+#include "platform/nt/kbdclass/keyboard_class.h"
 
 #include <algorithm>
 #include <array>
 
 #include "platform/nt/ntddkbd.h"
 
-namespace k52::sim::kbdclass {
+namespace k52::nt::kbdclass {
 namespace {
-
-using namespace k52::nt;
 
 constexpr USHORT kStatusPort = 0x64;
 constexpr USHORT kDataPort = 0x60;
@@ -153,4 +151,4 @@ std::size_t droppedRecords() {
   return ext ? ext->dropped : 0;
 }
 
-}  // namespace k52::sim::kbdclass
+}  // namespace k52::nt::kbdclass

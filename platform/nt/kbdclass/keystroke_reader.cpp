@@ -1,16 +1,14 @@
-#include "sim/kbdstack/keystroke_reader.h"
+#include "platform/nt/kbdclass/keystroke_reader.h"
 
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
+#include "platform/nt/kbdclass/keyboard_class.h"
 #include "platform/nt/ntddkbd.h"
 #include "platform/nt/ps.h"
-#include "sim/kbdstack/keyboard_class.h"
 
-namespace k52::sim {
-
-using namespace k52::nt;
+namespace k52::nt {
 
 namespace {
 
@@ -137,4 +135,4 @@ std::size_t KeystrokeReader::emptyReads() const {
   return emptyReads_;
 }
 
-}  // namespace k52::sim
+}  // namespace k52::nt

@@ -12,7 +12,7 @@
 #include "platform/clock/clock.h"
 #include "platform/nt/ntddk.h"
 
-namespace k52::sim {
+namespace k52::nt {
 
 struct KeystrokeReaderConfig {
   // Records one read asks for.
@@ -44,9 +44,9 @@ class KeystrokeReader {
   std::size_t emptyReads() const;
 
  private:
-  static void threadMain(nt::PVOID self);
+  static void threadMain(PVOID self);
   void run();
-  void readOnce(nt::PFILE_OBJECT file);
+  void readOnce(PFILE_OBJECT file);
 
   KeystrokeReaderConfig config_;
   mutable std::mutex mutex_;
@@ -55,7 +55,7 @@ class KeystrokeReader {
   std::size_t largestBatch_ = 0;
   std::size_t emptyReads_ = 0;
   bool stopping_ = false;
-  nt::HANDLE thread_ = nullptr;
+  HANDLE thread_ = nullptr;
 };
 
-}  // namespace k52::sim
+}  // namespace k52::nt

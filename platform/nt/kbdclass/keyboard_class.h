@@ -16,14 +16,14 @@
 
 #include "platform/nt/ntddk.h"
 
-namespace k52::sim::kbdclass {
+namespace k52::nt::kbdclass {
 
 inline constexpr const wchar_t* kClassDeviceName = L"\\Device\\KeyboardClass0";
 // Records the class buffer holds; later ones are dropped and counted.
 inline constexpr std::size_t kBufferRecords = 100;
 
 // DriverEntry of the model: creates the class device.
-nt::NTSTATUS KeyboardClassEntry(nt::PDRIVER_OBJECT driver, nt::PUNICODE_STRING registryPath);
+NTSTATUS KeyboardClassEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 
 // The keyboard interrupt service routine; it reads ports 0x64 and 0x60.
 // Runs as an interrupt (a Dispatch event), never from a device model.
@@ -31,8 +31,8 @@ void KeyboardInterrupt();
 
 // Completes the read waiting at the class device, if any, with `status`, as
 // a device going away does. Used to let a keystroke reader end.
-void CompleteWaitingRead(nt::NTSTATUS status);
+void CompleteWaitingRead(NTSTATUS status);
 
 std::size_t droppedRecords();
 
-}  // namespace k52::sim::kbdclass
+}  // namespace k52::nt::kbdclass
