@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "chiphost/core/command_context.h"
 #include "chiphost/core/excpt.h"
 
 namespace k52::chiphost {
@@ -18,7 +19,6 @@ constexpr DesKey kServerKey3 = {0xE2, 0x4F, 0x86, 0x1D, 0xB7, 0x39, 0x5C, 0xA0};
 constexpr std::uint32_t kServerKey4 = 0x6A27D94Bu;
 
 constexpr std::size_t kBlock = 8;
-constexpr std::size_t kDataBlockSize = 32768;
 
 des_ctx desContext(const DesKey& key) {
   des_ctx ctx;
