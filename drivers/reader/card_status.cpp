@@ -32,8 +32,12 @@ NTSTATUS queryStatus(PSMARTCARD_EXTENSION sc, UCHAR* statusByte) {
     return STATUS_IO_TIMEOUT;
   }
   const ULONG length = answerLength(r);
-  if (length > 2) r->cardType = answerData(r)[3];
-  *statusByte = length > 1 ? answerData(r)[0] : kNoStatus;
+  *statusByte = kNoStatus;
+  if (length > 2) {
+    *statusByte = answerData(r)[0];
+    // The card type is the fourth data byte; a shorter answer has none.
+    if (length - 1 > 3) r->cardType = answerData(r)[3];
+  }
   return STATUS_SUCCESS;
 }
 
@@ -164,8 +168,8 @@ NTSTATUS VARNEL_PowerCard(PSMARTCARD_EXTENSION sc) {
         sc->CardCapabilities.ATR.Length = 0;
         status = STATUS_INVALID_DEVICE_STATE;
       } else {
-        VARNEL_ReadWrite(kStatus, sc);
-        if (answerLength(r) > 2) r->cardType = answerData(r)[3];
+        UCHAR statusByte = 0;
+        queryStatus(sc, &statusByte);  // for the card type
       }
       if (status == STATUS_INVALID_DEVICE_STATE && state >= SCARD_PRESENT) {
         status = STATUS_UNRECOGNIZED_MEDIA;
