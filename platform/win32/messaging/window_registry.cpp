@@ -67,13 +67,15 @@ std::optional<WindowEntry> parseWindowEntry(std::string_view text) {
     if (key == "pid") ok = number(value, e.process.pid) && e.process.pid > 0;
     if (key == "start") ok = number(value, e.process.startTime);
     if (key == "tid") ok = number(value, e.tid);
-    if (key == "visible") ok = number(value, visible) && (visible == 0 || visible == 1);
+    if (key == "visible") {
+      ok = number(value, visible) && (visible == 0 || visible == 1);
+      e.visible = visible == 1;
+    }
     if (key == "owner") ok = number(value, e.owner, 16);
     if (key == "z") ok = number(value, e.z);
     if (key == "class") ok = value.size() <= kMaxWindowText, e.className = value;
     if (key == "title") ok = value.size() <= kMaxWindowText, e.title = value;
     if (!ok) return std::nullopt;
-    e.visible = visible == 1;
   }
   if (!text.empty()) return std::nullopt;
   return e;
