@@ -116,11 +116,6 @@ void ThreadQueue::wait(const MessageFilter& filter) {
   clock_.sleepFor(left);
 }
 
-void ThreadQueue::waitBriefly(Duration slice) {
-  std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, slice, [&] { return !sends_.empty(); });
-}
-
 void ThreadQueue::setTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
   {
     std::lock_guard lock(mutex_);

@@ -41,8 +41,6 @@ class ThreadQueue {
   // Waits until something may be there: a post, a send, a due timer. On a
   // VirtualClock an idle wait for a timer moves the clock on.
   void wait(const MessageFilter& filter);
-  // Waits at most `slice` of real time for a sent message or a post.
-  void waitBriefly(Duration slice);
 
   void setTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
   bool killTimer(HWND hwnd, UINT_PTR id);

@@ -69,12 +69,13 @@ std::optional<wire::Reply> deliver(pid_t pid, const wire::Frame& frame) {
   if (frame.kind == wire::Kind::Send) {
     // No time limit, as on the platform: the receiver answers when its
     // thread gets to the message, or its socket closes when it dies.
+    // Meanwhile messages sent to this thread are answered.
     auto queue = ownQueue();
     for (;;) {
       pollfd p{fd.get(), POLLIN, 0};
-      if (::poll(&p, 1, 0) > 0) break;
+      const int waitMs = static_cast<int>(kSendSlice.count());
+      if (::poll(&p, 1, waitMs) > 0) break;
       answerPendingSends(*queue);
-      queue->waitBriefly(kSendSlice);
     }
   }
   if (!readExactly(fd.get(), reply.data(), reply.size())) return std::nullopt;

@@ -161,6 +161,14 @@ std::vector<WindowEntry> WindowRegistry::liveWindows() {
   std::error_code ec;
   for (const auto& item : std::filesystem::directory_iterator(dir_, ec)) {
     const auto name = item.path().filename().string();
+    if (const auto temp = name.find(".tmp."); temp != std::string::npos) {
+      // Half-written by a process that died before its rename.
+      pid_t writer = 0;
+      if (number(std::string_view(name).substr(temp + 5), writer) && !ProcessIdentity::of(writer)) {
+        std::filesystem::remove(item.path(), ec);
+      }
+      continue;
+    }
     if (name.size() != 8 || name.front() == '.') continue;
     if (auto entry = readLive(item.path())) out.push_back(std::move(*entry));
   }
