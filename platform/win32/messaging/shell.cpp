@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/win32/messaging/command_line.h"
 #include "platform/win32/messaging/desktop.h"
@@ -19,14 +22,33 @@ namespace {
 constexpr UINT kStarted = 33;
 constexpr UINT SPI_SETSCREENSAVERRUNNING = 97;
 
-// Runs `argv` in a grandchild, so nobody has to wait for it, and tells
+// This process's environment with K52_PREFIX naming `prefixRoot`.
+std::vector<std::string> environmentFor(const std::string& prefixRoot) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "K52_PREFIX=", 11) != 0) env.emplace_back(*e);
+  }
+  env.push_back("K52_PREFIX=" + prefixRoot);
+  return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (auto& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+// Runs `args` in a grandchild, so nobody has to wait for it, and tells
 // whether the exec itself worked (through a pipe that the exec closes).
-bool spawnDetached(const std::vector<std::string>& args, const std::string& prefixRoot) {
+// Between fork and exec only async-signal-safe calls: other threads of this
+// process may hold the allocator's locks.
+bool spawnDetached(std::vector<std::string> args, const std::string& prefixRoot) {
+  auto env = environmentFor(prefixRoot);
+  auto argv = pointers(args);
+  auto envp = pointers(env);
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
 
   const pid_t child = ::fork();
   if (child < 0) {
@@ -38,8 +60,7 @@ bool spawnDetached(const std::vector<std::string>& args, const std::string& pref
     ::close(pipeFds[0]);
     ::setsid();
     if (::fork() == 0) {
-      ::setenv("K52_PREFIX", prefixRoot.c_str(), 1);
-      ::execv(argv[0], argv.data());
+      ::execve(argv[0], argv.data(), envp.data());
       const int error = errno;
       [[maybe_unused]] auto n = ::write(pipeFds[1], &error, sizeof error);
       ::_exit(127);
@@ -68,7 +89,7 @@ UINT WinExec(LPCSTR commandLine, UINT) {
   auto program = findProgram(words.front(), prefix);
   if (!program) return ERROR_FILE_NOT_FOUND;
   words.front() = program->string();
-  return spawnDetached(words, prefix.root().string()) ? kStarted : ERROR_FILE_NOT_FOUND;
+  return spawnDetached(std::move(words), prefix.root().string()) ? kStarted : ERROR_FILE_NOT_FOUND;
 }
 
 int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT) {

@@ -26,14 +26,16 @@ class PeerProcess {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     args.insert(args.begin(), K52_MESSAGING_PEER);
+    std::vector<std::string> env{"K52_PREFIX=" + prefix.string()};
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_ = ::fork();
-    if (pid_ == 0) {
+    if (pid_ == 0) {  // only async-signal-safe calls until the exec
       ::dup2(out[1], STDOUT_FILENO);
-      ::setenv("K52_PREFIX", prefix.c_str(), 1);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
+      ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
     ::close(out[1]);
