@@ -189,6 +189,7 @@ TEST_F(Messaging, PostedMessagesComeInOrderThenQuit) {
   EXPECT_TRUE(PostMessageA(hwnd, WM_USER, 1, 0));
   EXPECT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_USER + 1, 2, 3));
   EXPECT_TRUE(PostMessageA(hwnd, 2023, 4, 0));
+  EXPECT_TRUE(PostMessageA(0, WM_USER + 2, 0, 0));
   PostQuitMessage(9);
   EXPECT_FALSE(PostMessageA(hwnd, WM_COPYDATA, 0, 0));
 
@@ -201,7 +202,7 @@ TEST_F(Messaging, PostedMessagesComeInOrderThenQuit) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
-  EXPECT_EQ(order, (std::vector<UINT>{WM_USER, WM_USER + 1, 2023}));
+  EXPECT_EQ(order, (std::vector<UINT>{WM_USER, WM_USER + 1, 2023, WM_USER + 2}));
   EXPECT_EQ(msg.message, WM_QUIT);
   EXPECT_EQ(msg.wParam, 9u);
   ASSERT_EQ(seen.size(), 2u);  // the thread message has no window to go to

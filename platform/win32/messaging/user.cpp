@@ -286,6 +286,7 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  if (hwnd == 0) return PostThreadMessageA(currentThreadId(), message, wParam, lParam);
   Desktop& d = desktop();
   if (auto local = d.localWindow(hwnd)) {
     MSG msg;

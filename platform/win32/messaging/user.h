@@ -117,7 +117,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Queues a message for the window's thread, in this or another process, and
 // returns at once. Between processes lParam travels as a number (a pointer
 // means nothing there); WM_COPYDATA cannot be posted (FALSE,
-// ERROR_INVALID_PARAMETER), as on Windows. FALSE for no such window.
+// ERROR_INVALID_PARAMETER), as on Windows. With hwnd 0 the message goes to
+// the calling thread's queue (PostThreadMessage). FALSE for no such window.
 BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Queues a message without window for the thread `threadId` of any process of
 // the machine that uses this stand-in.
