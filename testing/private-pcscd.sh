@@ -7,6 +7,10 @@
 #   some-pcsc-client "$K52_READER"
 #   k52_stop_all
 #
+# With our reader (libifd-varnel.so) for a prefix, beside or instead of vpcd:
+#
+#   k52_pcscd_start --varnel "$prefix" [--no-vpcd]   # also exports K52_VARNEL_READER
+#
 # Binaries come from K52_BUILD_DIR (default: build/dev of this checkout).
 # Every wait is bounded; on failure a function prints why and returns 1.
 # Safe under `set -e`.
@@ -27,25 +31,26 @@ _k52_wait_for() {
   return 1
 }
 
-# Sends SIGTERM, and SIGKILL if the process is still there after 5 s.
+# Sends SIGTERM, and SIGKILL if the process is still there after 5 s (or $2 s).
 _k52_end() {
-  local pid=$1 tries=100
+  local pid=$1 tries=$((${2:-5} * 20))
   kill -TERM "$pid" 2>/dev/null || return 0
   while ((tries-- > 0)) && kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
   kill -KILL "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
 }
 
+# k52_pcscd_start [--varnel PREFIX [--no-vpcd]]
 k52_pcscd_start() {
   if [[ -n $K52_PCSCD_WRAPPER_PID ]]; then
     echo "k52_pcscd_start: already running" >&2
     return 1
   fi
   K52_STATE_DIR=$(mktemp -d "${TMPDIR:-/tmp}/k52-script.XXXXXX") || return 1
-  "$K52_BUILD_DIR/testing/k52-private-pcscd" "$K52_STATE_DIR/env" \
+  "$K52_BUILD_DIR/testing/k52-private-pcscd" "$@" "$K52_STATE_DIR/env" \
     2>"$K52_STATE_DIR/pcscd.err" &
   K52_PCSCD_WRAPPER_PID=$!
-  if ! _k52_wait_for -s "$K52_STATE_DIR/env" 20 "$K52_PCSCD_WRAPPER_PID"; then
+  if ! _k52_wait_for -s "$K52_STATE_DIR/env" 40 "$K52_PCSCD_WRAPPER_PID"; then
     echo "k52_pcscd_start: private pcscd did not come up:" >&2
     cat "$K52_STATE_DIR/pcscd.err" >&2
     k52_stop_all
@@ -87,12 +92,13 @@ k52_card_stop() {
 k52_stop_all() {
   k52_card_stop
   if [[ -n $K52_PCSCD_WRAPPER_PID ]]; then
-    _k52_end "$K52_PCSCD_WRAPPER_PID"
+    _k52_end "$K52_PCSCD_WRAPPER_PID" 30  # our reader's drivers take seconds to unload
     K52_PCSCD_WRAPPER_PID=
   fi
   if [[ -n $K52_STATE_DIR ]]; then
     rm -rf "$K52_STATE_DIR"
     K52_STATE_DIR=
   fi
-  unset PCSCLITE_CSOCK_NAME K52_PCSCD_PID K52_VPCD_PORT K52_VPCD_PORT1 K52_READER K52_READER1
+  unset PCSCLITE_CSOCK_NAME K52_PCSCD_PID K52_VPCD_PORT K52_VPCD_PORT1 K52_READER K52_READER1 \
+    K52_VARNEL_READER
 }

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+extern char** environ;
+
 namespace k52::testing {
 namespace {
 
@@ -28,6 +30,8 @@ using namespace std::chrono_literals;
 constexpr const char* kVpcdDriver = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so";
 constexpr const char* kReaderName = "Virtual PCD";
 constexpr auto kTermGrace = 5s;
+// varnel's unload alone waits some 6 s.
+constexpr auto kHandlerTermGrace = 20s;
 
 std::atomic<bool> instanceAlive{false};
 
@@ -87,14 +91,18 @@ bool listsReader(const std::string& name) {
 
 }  // namespace
 
-PrivatePcscd::PrivatePcscd(std::chrono::milliseconds timeout) {
+PrivatePcscd::PrivatePcscd(std::chrono::milliseconds timeout)
+    : PrivatePcscd(PrivatePcscdOptions{.vpcd = true, .handler = std::nullopt, .timeout = timeout}) {
+}
+
+PrivatePcscd::PrivatePcscd(PrivatePcscdOptions options) : options_(std::move(options)) {
   if (instanceAlive.exchange(true)) {
     throw std::logic_error("one PrivatePcscd per process at a time");
   }
   active_ = true;
   try {
     start();
-    waitUntilListed(timeout);
+    waitUntilListed(options_.timeout);
   } catch (...) {
     stop();
     throw;
@@ -111,10 +119,19 @@ void PrivatePcscd::start() {
   fs::permissions(dir_, fs::perms::owner_all);
   fs::create_directory(dir_ / "run");
   socketPath_ = (dir_ / "pcscd.comm").string();
-  port_ = freePortPair();
-  std::ofstream(dir_ / "reader.conf") << "FRIENDLYNAME \"" << kReaderName << "\"\n"
-                                      << "DEVICENAME /dev/null:" << port_ << "\n"
-                                      << "LIBPATH " << kVpcdDriver << "\n";
+  std::ofstream config(dir_ / "reader.conf");
+  if (options_.vpcd) {
+    port_ = freePortPair();
+    config << "FRIENDLYNAME \"" << kReaderName << "\"\n"
+           << "DEVICENAME /dev/null:" << port_ << "\n"
+           << "LIBPATH " << kVpcdDriver << "\n";
+  }
+  if (options_.handler) {
+    config << "FRIENDLYNAME \"" << options_.handler->friendlyName << "\"\n"
+           << "DEVICENAME " << fs::absolute(options_.handler->prefix).string() << "\n"
+           << "LIBPATH " << fs::absolute(options_.handler->library).string() << "\n";
+  }
+  config.close();
   ::setenv("PCSCLITE_CSOCK_NAME", socketPath_.c_str(), 1);
 
   // Everything the child needs is prepared here: after fork only
@@ -129,6 +146,10 @@ void PrivatePcscd::start() {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  std::vector<std::string> variables = environment();
+  std::vector<char*> envp;
+  for (auto& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
   const std::string logPath = (dir_ / "pcscd.log").string();
   const pid_t parent = ::getpid();
 
@@ -149,15 +170,35 @@ void PrivatePcscd::start() {
     ::dup2(null, STDIN_FILENO);
     ::dup2(log, STDOUT_FILENO);
     ::dup2(log, STDERR_FILENO);
-    ::execv(argv[0], argv.data());
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
 }
 
+std::vector<std::string> PrivatePcscd::environment() const {
+  std::vector<std::string> variables;
+  bool preload = false;
+#ifdef K52_SANITIZER_RUNTIMES
+  preload = options_.handler.has_value();
+  if (preload) {
+    variables.emplace_back("LD_PRELOAD=" K52_SANITIZER_RUNTIMES);
+    variables.emplace_back("ASAN_OPTIONS=detect_leaks=0");
+  }
+#endif
+  for (char** v = environ; *v; ++v) {
+    const std::string_view variable(*v);
+    if (preload && (variable.starts_with("LD_PRELOAD=") || variable.starts_with("ASAN_OPTIONS="))) {
+      continue;
+    }
+    variables.emplace_back(variable);
+  }
+  return variables;
+}
+
 void PrivatePcscd::waitUntilListed(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  const std::string reader = readerName(0);
-  while (!listsReader(reader)) {
+  const std::string reader = options_.handler ? handlerReaderName() : readerName(0);
+  while (!listsReader(reader) || (options_.vpcd && !listsReader(readerName(0)))) {
     if (!running()) throw std::runtime_error("pcscd exited during start:\n" + log());
     if (std::chrono::steady_clock::now() >= deadline) {
       throw std::runtime_error("pcscd did not list " + reader + " in time:\n" + log());
@@ -176,7 +217,8 @@ bool PrivatePcscd::running() {
 void PrivatePcscd::stop() {
   if (running()) {
     ::kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + kTermGrace;
+    const auto deadline =
+        std::chrono::steady_clock::now() + (options_.handler ? kHandlerTermGrace : kTermGrace);
     while (running() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(5ms);
     }
@@ -203,6 +245,10 @@ std::uint16_t PrivatePcscd::vpcdPort(int slot) const {
 
 std::string PrivatePcscd::readerName(int slot) const {
   return std::string(kReaderName) + " 00 0" + std::to_string(slot);
+}
+
+std::string PrivatePcscd::handlerReaderName() const {
+  return options_.handler ? options_.handler->friendlyName + " 00 00" : std::string();
 }
 
 std::string PrivatePcscd::log() const {

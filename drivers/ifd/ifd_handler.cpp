@@ -7,7 +7,9 @@ extern "C" {
 #include <reader.h>
 }
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -31,6 +33,22 @@ using k52::ifd::PowerAction;
 std::shared_mutex channelMutex;
 std::unique_ptr<IfdReader> reader;
 DWORD readerLun = 0;
+// pcscd ends with exit() and never closes its readers: the reader is closed
+// from an exit handler, before the kernel model's own objects go, and from
+// then on every call is refused without waiting.
+std::atomic<bool> exiting{false};
+std::once_flag exitHandlerRegistered;
+
+void closeAtExit() {
+  exiting = true;
+  {
+    std::shared_lock lock(channelMutex, std::try_to_lock);
+    // The polling thread may hold the lock in its wait: end that wait.
+    if (reader) reader->stopWaiting();
+  }
+  std::unique_lock lock(channelMutex);
+  reader.reset();
+}
 
 k52::ifd::KeyboardSource& keyboardSource() {
   static k52::ifd::KeyboardSource source = k52::ifd::simulatorKeyboard();
@@ -43,7 +61,7 @@ void log(const std::string& text) {
 
 // The reader of `lun`, or null.
 IfdReader* readerOf(DWORD lun) {
-  return reader && lun == readerLun ? reader.get() : nullptr;
+  return !exiting && reader && lun == readerLun ? reader.get() : nullptr;
 }
 
 RESPONSECODE general(Outcome outcome) {
@@ -65,6 +83,7 @@ RESPONSECODE general(Outcome outcome) {
 }
 
 RESPONSECODE createChannel(DWORD lun, std::string_view deviceName) {
+  if (exiting) return IFD_COMMUNICATION_ERROR;
   std::unique_lock lock(channelMutex);
   if (reader) {
     char text[96];
@@ -81,12 +100,15 @@ RESPONSECODE createChannel(DWORD lun, std::string_view deviceName) {
     return IFD_COMMUNICATION_ERROR;
   }
   readerLun = lun;
+  // Registered after the kernel model's objects exist, so it runs first.
+  std::call_once(exitHandlerRegistered, [] { std::atexit(closeAtExit); });
   return IFD_SUCCESS;
 }
 
 // pcscd's polling thread: returns when the card comes or goes, after
 // `timeout` ms, or when stopPolling() ends it.
 RESPONSECODE pollingWait(DWORD lun, int timeout) {
+  if (exiting) return IFD_NO_SUCH_DEVICE;
   std::shared_lock lock(channelMutex);
   IfdReader* r = readerOf(lun);
   if (r == nullptr) return IFD_NO_SUCH_DEVICE;
@@ -95,6 +117,7 @@ RESPONSECODE pollingWait(DWORD lun, int timeout) {
 }
 
 RESPONSECODE stopPolling(DWORD lun) {
+  if (exiting) return IFD_SUCCESS;
   std::shared_lock lock(channelMutex);
   if (IfdReader* r = readerOf(lun)) r->stopWaiting();
   return IFD_SUCCESS;
