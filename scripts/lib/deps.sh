@@ -3,7 +3,7 @@
 
 k52_packages=(
   build-essential cmake ninja-build pkg-config git
-  libpcsclite-dev pcscd vsmartcard-vpcd nettle-dev
+  libpcsclite-dev pcscd vsmartcard-vpcd nettle-dev opensc pcsc-tools
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   libwxgtk3.2-dev xvfb xdotool imagemagick x11-utils openbox
