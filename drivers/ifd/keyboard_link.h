@@ -7,7 +7,6 @@
 
 #include <functional>
 #include <memory>
-#include <utility>
 
 #include "platform/nt/hal.h"
 #include "platform/nt/scheduler.h"
@@ -23,26 +22,10 @@ class KeyboardLink : public nt::PortDevice {
 };
 
 // Connects the keyboard of a prefix, its models running on `scheduler` if
-// they live in this process. Null, or an exception, when there is no
-// keyboard: the reader then finds no keyboard terminal.
+// they live in this process. Null when there is no keyboard: the reader
+// then finds no keyboard terminal.
 using KeyboardSource =
     std::function<std::unique_ptr<KeyboardLink>(const win32::Prefix&, nt::Scheduler&)>;
-
-// A KeyboardLink over anything with readPort, writePort and onIrq1, owned or
-// borrowed through `Pointer`.
-template <typename Pointer>
-class KeyboardLinkTo final : public KeyboardLink {
- public:
-  explicit KeyboardLinkTo(Pointer device) : device_(std::move(device)) {}
-  std::uint8_t readPort(std::uint16_t port) override { return device_->readPort(port); }
-  void writePort(std::uint16_t port, std::uint8_t value) override {
-    device_->writePort(port, value);
-  }
-  void onIrq1(std::function<void()> isr) override { device_->onIrq1(std::move(isr)); }
-
- private:
-  Pointer device_;
-};
 
 // The keyboard of the prefix's simulator, when one serves the prefix.
 KeyboardSource simulatorKeyboard();
