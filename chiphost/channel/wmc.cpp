@@ -153,12 +153,12 @@ void TWmc::drainMailslot() {
     DWORD read = 0;
     if (!ReadFile(ownMailslot_, notice, sizeof notice, &read, nullptr)) {
       // A message longer than a notice would stay in front of every later
-      // notice: take it off and drop it.
-      if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-        std::vector<std::uint8_t> junk(kServerMailslotMaxMessage);
-        ReadFile(ownMailslot_, junk.data(), static_cast<DWORD>(junk.size()), &read, nullptr);
-      }
-      return;
+      // notice: take it off, drop it and read on.
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
+      std::vector<std::uint8_t> junk(kServerMailslotMaxMessage);
+      if (!ReadFile(ownMailslot_, junk.data(), static_cast<DWORD>(junk.size()), &read, nullptr))
+        return;
+      continue;
     }
     if (read != kNoticeSize) return;
     const BlockHeader head = readHeader(notice);
