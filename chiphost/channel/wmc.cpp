@@ -267,10 +267,20 @@ std::int32_t TWmc::connect(const ServerStart& start) {
   bool justFound = false;
   if (const std::int32_t r = findOrStartServer(start, justFound); r != 0) return r;
   if (peerMailslot_ == nullptr) {
-    HANDLE slot = CreateFileA(serverMailslotName(name_).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (slot == INVALID_HANDLE_VALUE || slot == nullptr) return kNoServerMailslot;
-    peerMailslot_ = slot;
+    // A server makes its window before its mailslot: one that is just
+    // starting gets the time it was given to come up.
+    const auto deadline = std::chrono::steady_clock::now() + start.upTimeout;
+    for (;;) {
+      HANDLE slot = CreateFileA(serverMailslotName(name_).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (slot != INVALID_HANDLE_VALUE && slot != nullptr) {
+        peerMailslot_ = slot;
+        break;
+      }
+      if (!justFound || !IsWindow(peer_) || std::chrono::steady_clock::now() >= deadline)
+        return kNoServerMailslot;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
   }
   if (justFound) {
     const auto version = static_cast<std::uint32_t>(SendMessageA(peer_, kMsgVersion, 0, 0));
