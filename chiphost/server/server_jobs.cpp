@@ -82,10 +82,11 @@ void Server::loadReaderList() {
   // The stored reader list is read here, once per run; there is none yet.
 }
 
-void Server::searchComPort(Session&, std::optional<int> port, bool, bool) {
+void Server::searchComPort(Session&, std::optional<int> port, bool, bool select) {
   // Without reader families no port answers: the reader object of a
   // searched port stays in state error; the scan of all ports finds nothing.
   if (port) throw Excpt("1008");
+  if (select) pollingPass();
 }
 
 void Server::showMessage(std::string_view caption, std::string_view text) {
