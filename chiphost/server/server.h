@@ -5,7 +5,9 @@
 // Readers: the reader list is empty for now. The polling pass, the reader
 // choice of the notifications and the exit keep their places for the reader
 // state update, the removal of readers marked by Remove and the saving of the
-// stored list; see the comments there.
+// stored list; see the comments there. The busy-cursor window (class
+// "SCARDCURSOR", shown while a driver-channel transfer runs) comes with the
+// serial ports' driver channel.
 #pragma once
 
 #include <cstdint>

@@ -73,8 +73,12 @@ TEST_P(ServerProcess, AClientStartsTheServerAndSessionsAreFoundByThreadOrHandle)
   const std::string handle = text(first);
   EXPECT_EQ(handle, std::to_string(first.handle));
 
-  // Handle 0 from the same thread reaches the session of that thread.
+  // Handle 0 from the same thread reaches the session of that thread, also
+  // from another window of it.
   EXPECT_EQ(text(client.request("System,Info,Handle", {}, 0)), handle);
+  Client sameThread(options());
+  EXPECT_EQ(text(sameThread.request("System,Info,Handle")), handle);
+  EXPECT_NE(sameThread.window(), client.window());
   // -1 always makes a new one, and the handles go on counting.
   const ClientReply fresh = client.request("System,Info,Handle", {}, -1);
   EXPECT_EQ(fresh.handle, first.handle + 1);

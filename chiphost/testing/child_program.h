@@ -35,8 +35,7 @@ class ChildProgram {
     if (out < 0 || err < 0) throw std::runtime_error("cannot open the output files");
     args.insert(args.begin(), program.string());
     std::vector<std::string> env{"K52_PREFIX=" + prefix.string(),
-                                 "K52_PROGRAM_PATH=" + program.parent_path().string(),
-                                 "ASAN_OPTIONS=detect_leaks=0"};
+                                 "K52_PROGRAM_PATH=" + program.parent_path().string()};
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
