@@ -88,6 +88,9 @@ TEST_P(ServerProcess, AClientStartsTheServerAndSessionsAreFoundByThreadOrHandle)
   EXPECT_EQ(text(client.request("System,Info,Lng", {}, fresh.handle)), "ENGLISH");
   EXPECT_EQ(text(client.request("System,Info,Lng", {}, first.handle)), "GERMAN");
   EXPECT_EQ(lines(text(client.request("System,TaskList"))), 3u);
+  // Destroy ends a session at once; its reply still names it.
+  EXPECT_EQ(client.request("System,Destroy", {}, first.handle + 2).handle, first.handle + 2);
+  EXPECT_EQ(lines(text(client.request("System,TaskList", {}, first.handle))), 2u);
 
   // A failure gives its code; the data block travels.
   EXPECT_EQ(client.request("System,Foo").result, 0x1200);
