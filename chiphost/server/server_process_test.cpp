@@ -99,6 +99,22 @@ TEST_P(ServerProcess, AClientStartsTheServerAndSessionsAreFoundByThreadOrHandle)
   EXPECT_EQ(wrapped.data.size(), 8u);
 }
 
+TEST_P(ServerProcess, TaskListNamesTheFirstVisibleUnownedWindowOfTheClientThread) {
+  win32::WNDCLASSA wc;
+  wc.lpfnWndProc = win32::DefWindowProcA;
+  wc.lpszClassName = "APP";
+  win32::RegisterClassA(&wc);
+  auto make = [](const char* title, win32::DWORD style, win32::HWND owner) {
+    return win32::CreateWindowA("APP", title, style, 0, 0, 0, 0, owner, nullptr, nullptr, nullptr);
+  };
+  Client client(options());
+  EXPECT_EQ(text(client.request("System,TaskList")), "-,\r\n");
+  const win32::HWND editor = make("Editor", win32::WS_VISIBLE, 0);
+  make("Owned", win32::WS_VISIBLE, editor);  // above it, but owned
+  make("Hidden", 0, 0);                      // on top, but not visible
+  EXPECT_EQ(text(client.request("System,TaskList")), "Editor,\r\n");
+}
+
 TEST_P(ServerProcess, AWrongFunctionCodeGetsTheBareHeader) {
   Client client(options());
   ASSERT_EQ(client.connect(), 0);
