@@ -277,8 +277,10 @@ std::int32_t TWmc::connect(const ServerStart& start) {
         peerMailslot_ = slot;
         break;
       }
-      if (!justFound || !IsWindow(peer_) || std::chrono::steady_clock::now() >= deadline)
+      if (!justFound || !IsWindow(peer_) || std::chrono::steady_clock::now() >= deadline) {
+        peer_ = 0;  // found anew, with the handshake, next time
         return kNoServerMailslot;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
