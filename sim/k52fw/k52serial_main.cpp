@@ -11,12 +11,11 @@
 #include <system_error>
 #include <vector>
 
-#include "sim/card/pin_application.h"
-#include "sim/card/purse.h"
+#include "sim/k52fw/card_description.h"
 #include "sim/k52fw/k52_firmware.h"
-#include "sim/k52fw/pin_command.h"
 #include "sim/k52fw/serial_options.h"
 #include "sim/k52fw/serial_terminal.h"
+#include "sim/k52fw/typist.h"
 #include "sim/kbd8042/queue_timeline.h"
 
 namespace {
@@ -29,30 +28,19 @@ void requestStop(int) {
   stopRequested = 1;
 }
 
-// A person at the keypad: the keys of --keypad, one every 200 ms.
-void typeKeys(k52::sim::QueueTimeline& timeline, k52::sim::K52Firmware& firmware,
-              const std::vector<k52::sim::KeypadKey>& keys) {
-  auto delay = 200ms;
-  for (const auto key : keys) {
-    timeline.schedule(delay, [&firmware, key] { firmware.pressKey(key); });
-    delay += 200ms;
-  }
-}
-
 int run(const k52::sim::SerialOptions& options) {
   k52::sim::QueueTimeline timeline;
   k52::sim::K52Firmware firmware(timeline, k52::sim::serialTerminalIdentity());
   if (options.purse || !options.pin.empty()) {
-    auto card = std::make_shared<k52::sim::Card>(k52::sim::makePurseCard(
-        k52::sim::PurseConfig{.balance = options.purse.value_or(0)}, options.protocols));
-    if (!options.pin.empty()) {
-      card->install(
-          std::make_unique<k52::sim::PinApplication>(k52::sim::format2PinBlock(options.pin)));
-    }
-    firmware.insertCard(card);
+    firmware.insertCard(k52::sim::makeCard({.balance = options.purse.value_or(0),
+                                            .protocols = options.protocols,
+                                            .pin = options.pin}));
   }
   if (!options.keypad.empty()) {
-    firmware.onPinEntry([&] { typeKeys(timeline, firmware, options.keypad); });
+    firmware.onPinEntry([&] {
+      k52::sim::typeKeys(timeline, options.keypad,
+                         [&](k52::sim::KeypadKey key) { firmware.pressKey(key); });
+    });
   }
   k52::sim::SerialTerminal terminal(firmware, timeline);
   if (!options.link.empty()) {

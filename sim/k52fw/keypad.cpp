@@ -46,4 +46,22 @@ std::uint8_t makeCodeOf(KeypadKey key) {
   }
 }
 
+std::optional<std::vector<KeypadKey>> parseKeypadKeys(std::string_view text) {
+  std::vector<KeypadKey> keys;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      keys.push_back(digitKey(static_cast<std::uint8_t>(c - '0')));
+    } else if (c == 'E') {
+      keys.push_back(KeypadKey::kEnter);
+    } else if (c == 'C') {
+      keys.push_back(KeypadKey::kCancel);
+    } else if (c == 'B') {
+      keys.push_back(KeypadKey::kClear);
+    } else {
+      return std::nullopt;
+    }
+  }
+  return keys;
+}
+
 }  // namespace k52::sim

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 namespace k52::sim {
 
@@ -36,5 +38,9 @@ std::optional<KeypadKey> keypadKeyOf(std::uint8_t makeCode);
 
 // The make code that types `key` (keypad digits, Enter, Esc, Backspace).
 std::uint8_t makeCodeOf(KeypadKey key);
+
+// Keys written as the tools take them: digits, E for Enter, C for Cancel,
+// B for Backspace (kClear). nullopt for any other character.
+std::optional<std::vector<KeypadKey>> parseKeypadKeys(std::string_view text);
 
 }  // namespace k52::sim

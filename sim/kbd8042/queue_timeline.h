@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <queue>
 #include <vector>
 
@@ -26,6 +27,11 @@ class QueueTimeline final : public Timeline {
   std::size_t runUntilIdle(std::size_t maxActions = 1'000'000);
 
   std::size_t pending() const { return queue_.size(); }
+  // When the earliest pending action is due; nullopt when none is pending.
+  std::optional<Duration> nextDue() const {
+    if (queue_.empty()) return std::nullopt;
+    return queue_.top().due;
+  }
 
  private:
   struct Entry {

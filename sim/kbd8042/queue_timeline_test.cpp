@@ -29,11 +29,14 @@ TEST(QueueTimeline, RunForStopsAtTheEndOfItsSpan) {
   int ran = 0;
   timeline.schedule(milliseconds(5), [&] { ++ran; });
   timeline.schedule(milliseconds(6), [&] { ++ran; });
+  EXPECT_EQ(timeline.nextDue(), milliseconds(5));
   EXPECT_EQ(timeline.runFor(milliseconds(5)), 1u);
   EXPECT_EQ(timeline.now(), milliseconds(5));
   EXPECT_EQ(timeline.pending(), 1u);
+  EXPECT_EQ(timeline.nextDue(), milliseconds(6));
   timeline.runFor(milliseconds(1));
   EXPECT_EQ(ran, 2);
+  EXPECT_EQ(timeline.nextDue(), std::nullopt);
 }
 
 }  // namespace

@@ -68,4 +68,16 @@ bool claim(PIRP irp) {
   return IoSetCancelRoutine(irp, nullptr) != nullptr;
 }
 
+void cancelQueued(std::deque<PIRP>& queue, Completions& done) {
+  std::deque<PIRP> kept;
+  for (PIRP irp : queue) {
+    if (claim(irp)) {
+      done.add(irp, STATUS_CANCELLED, 0);
+    } else {
+      kept.push_back(irp);  // its cancel routine is on the way
+    }
+  }
+  queue.swap(kept);
+}
+
 }  // namespace k52::nt::serial

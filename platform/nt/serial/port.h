@@ -109,6 +109,9 @@ bool queueCancelable(std::deque<PIRP>& queue, PIRP irp, Completions& done);
 // Clears the cancel routine of a request about to complete; false when a
 // cancel owns it now.
 bool claim(PIRP irp);
+// Cancels every request of `queue` it can claim; those whose cancel routine
+// is already running stay queued for it.
+void cancelQueued(std::deque<PIRP>& queue, Completions& done);
 
 // Device controls (serial_control.cpp), at PASSIVE_LEVEL.
 NTSTATUS dispatchControl(PDEVICE_OBJECT device, PIRP irp);

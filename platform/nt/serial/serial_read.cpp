@@ -133,15 +133,7 @@ void endCurrentRead(PortExtension& ext, NTSTATUS status, Completions& done) {
 void abortReads(PortExtension& ext, Completions& done) {
   Port& port = *ext.port;
   // Those waiting first, so that ending the current one starts none of them.
-  std::deque<PIRP> kept;
-  for (PIRP irp : port.reads) {
-    if (claim(irp)) {
-      done.add(irp, STATUS_CANCELLED, 0);
-    } else {
-      kept.push_back(irp);  // its cancel routine is on the way
-    }
-  }
-  port.reads.swap(kept);
+  cancelQueued(port.reads, done);
   if (port.currentRead && !port.readFinished) finishRead(ext, STATUS_CANCELLED, done);
 }
 

@@ -11,16 +11,7 @@ using namespace std::chrono_literals;
 // 9600 baud 8E2: 12 bits, 1.25 ms a character.
 constexpr Duration kChar = 1250us;
 
-class SerialReadTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(port_.openStatus(), STATUS_SUCCESS);
-    ASSERT_EQ(port_.setLine(9600, 8, EVEN_PARITY, STOP_BITS_2), STATUS_SUCCESS);
-  }
-
-  SerialRig rig_;
-  PortClient port_;
-};
+using SerialReadTest = OpenPortTest;
 
 TEST_F(SerialReadTest, ReadEndsWhenTheCountHasArrivedAndLeavesTheRestQueued) {
   ASSERT_EQ(port_.setTimeouts(0, 0, 0), STATUS_SUCCESS);

@@ -96,15 +96,7 @@ void endCurrentWrite(PortExtension& ext, NTSTATUS status, Completions& done) {
 
 void abortWrites(PortExtension& ext, Completions& done) {
   Port& port = *ext.port;
-  std::deque<PIRP> kept;
-  for (PIRP irp : port.writes) {
-    if (claim(irp)) {
-      done.add(irp, STATUS_CANCELLED, 0);
-    } else {
-      kept.push_back(irp);
-    }
-  }
-  port.writes.swap(kept);
+  cancelQueued(port.writes, done);
   if (port.currentWrite && !port.writeFinished) finishWrite(ext, STATUS_CANCELLED, done);
 }
 

@@ -52,16 +52,7 @@ INSTANTIATE_TEST_SUITE_P(Frames, SerialWriteTiming,
                                        6250us}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-class SerialWriteTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(port_.openStatus(), STATUS_SUCCESS);
-    ASSERT_EQ(port_.setLine(9600, 8, EVEN_PARITY, STOP_BITS_2), STATUS_SUCCESS);
-  }
-
-  SerialRig rig_;
-  PortClient port_;
-};
+using SerialWriteTest = OpenPortTest;
 
 TEST_F(SerialWriteTest, WriteTimeoutEndsTheWriteWithTheCharactersSent) {
   // 10 characters take 12.5 ms; the limit is 2 x 10 + 1 = 21 ms, then 5 ms.

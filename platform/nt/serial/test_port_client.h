@@ -187,4 +187,17 @@ class SerialRig {
   ScriptedDevice device_;
 };
 
+// A test with COM1 open and set to 9600 baud, 8 data bits, even parity and
+// two stop bits, the line the reader driver uses.
+class OpenPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(port_.openStatus(), STATUS_SUCCESS);
+    ASSERT_EQ(port_.setLine(9600, 8, EVEN_PARITY, STOP_BITS_2), STATUS_SUCCESS);
+  }
+
+  SerialRig rig_;
+  PortClient port_;
+};
+
 }  // namespace k52::nt::serial
