@@ -49,7 +49,7 @@ void CardTracker::run() {
     if (!nt::NT_SUCCESS(status)) std::this_thread::sleep_for(kRetryPause);
   }
   std::lock_guard lock(mutex_);
-  stopped_ = true;
+  ended_ = true;
   changed_.notify_all();
 }
 
@@ -61,12 +61,13 @@ bool CardTracker::present() {
 
 void CardTracker::waitForChange(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, timeout, [this] { return stopped_ || present_ != reported_; });
+  changed_.wait_for(lock, timeout, [this] { return ended_ || woken_ || present_ != reported_; });
+  woken_ = false;
 }
 
-void CardTracker::stopWaiting() {
+void CardTracker::wake() {
   std::lock_guard lock(mutex_);
-  stopped_ = true;
+  woken_ = true;
   changed_.notify_all();
 }
 

@@ -26,10 +26,12 @@ class CardTracker {
   // waitForChange() compares against.
   bool present();
   // Returns when the state differs from what present() last reported, when
-  // `timeout` passes, or when stopWaiting() or the end of tracking says so.
+  // `timeout` passes, when wake() is called, or once tracking has ended.
   void waitForChange(std::chrono::milliseconds timeout);
-  // Makes a waiting (and the next) waitForChange() return at once.
-  void stopWaiting();
+  // Makes the waiting waitForChange() return, or the next one when none
+  // waits. pcscd does this whenever it wants its polling thread to look
+  // again (a card released, the reader going), not only at the end.
+  void wake();
   // Waits for the thread, which ends once the host's handle is closed.
   void join();
 
@@ -42,7 +44,8 @@ class CardTracker {
   std::condition_variable changed_;
   bool present_ = false;
   bool reported_ = false;
-  bool stopped_ = false;  // waiting is stopped, or tracking has ended
+  bool woken_ = false;
+  bool ended_ = false;  // the reader is closed
   std::thread thread_;
 };
 

@@ -44,7 +44,7 @@ void closeAtExit() {
   {
     std::shared_lock lock(channelMutex, std::try_to_lock);
     // The polling thread may hold the lock in its wait: end that wait.
-    if (reader) reader->stopWaiting();
+    if (reader) reader->wakeWaiting();
   }
   std::unique_lock lock(channelMutex);
   reader.reset();
@@ -119,7 +119,7 @@ RESPONSECODE pollingWait(DWORD lun, int timeout) {
 RESPONSECODE stopPolling(DWORD lun) {
   if (exiting) return IFD_SUCCESS;
   std::shared_lock lock(channelMutex);
-  if (IfdReader* r = readerOf(lun)) r->stopWaiting();
+  if (IfdReader* r = readerOf(lun)) r->wakeWaiting();
   return IFD_SUCCESS;
 }
 

@@ -136,8 +136,8 @@ void IfdReader::waitForChange(std::chrono::milliseconds timeout) {
   tracker_->waitForChange(timeout);
 }
 
-void IfdReader::stopWaiting() {
-  tracker_->stopWaiting();
+void IfdReader::wakeWaiting() {
+  tracker_->wake();
 }
 
 }  // namespace k52::ifd

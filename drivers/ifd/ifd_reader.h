@@ -57,9 +57,10 @@ class IfdReader {
   Outcome control(std::uint32_t code, std::span<const std::uint8_t> in,
                   std::vector<std::uint8_t>& out, std::size_t capacity);
 
+  // Card presence for pcscd's polling thread (see CardTracker).
   bool present();
   void waitForChange(std::chrono::milliseconds timeout);
-  void stopWaiting();
+  void wakeWaiting();
 
  private:
   std::unique_ptr<ReaderHost> host_;
