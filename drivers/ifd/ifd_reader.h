@@ -53,7 +53,7 @@ class IfdReader {
   // vendor attribute 0x7AEEE, ATR, ...), at most `capacity` bytes.
   Outcome attribute(std::uint32_t tag, std::vector<std::uint8_t>& value, std::size_t capacity);
   // A control request: the vendor request 0x330000 passed through, the
-  // part 10 feature list, and the two PIN_*_DIRECT features.
+  // PC/SC part 10 feature list, and the two PIN_*_DIRECT features.
   Outcome control(std::uint32_t code, std::span<const std::uint8_t> in,
                   std::vector<std::uint8_t>& out, std::size_t capacity);
 
