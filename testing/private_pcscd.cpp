@@ -180,17 +180,11 @@ std::vector<std::string> PrivatePcscd::environment() const {
   bool preload = false;
 #ifdef K52_SANITIZER_RUNTIMES
   preload = options_.handler.has_value();
-  if (preload) {
-    variables.emplace_back("LD_PRELOAD=" K52_SANITIZER_RUNTIMES);
-    variables.emplace_back("ASAN_OPTIONS=detect_leaks=0");
-  }
+  if (preload) variables.emplace_back("LD_PRELOAD=" K52_SANITIZER_RUNTIMES);
 #endif
   for (char** v = environ; *v; ++v) {
     const std::string_view variable(*v);
-    if (preload && (variable.starts_with("LD_PRELOAD=") || variable.starts_with("ASAN_OPTIONS="))) {
-      continue;
-    }
-    variables.emplace_back(variable);
+    if (!(preload && variable.starts_with("LD_PRELOAD="))) variables.emplace_back(variable);
   }
   return variables;
 }

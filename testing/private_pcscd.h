@@ -3,8 +3,9 @@
 // and/or a reader line of our IFD handler (libifd-varnel.so) for a prefix.
 //
 // When this build is sanitized, the daemon (which is not) gets the
-// sanitizer runtimes preloaded, so that it can load our handler; leak
-// detection is off in it, since what pcscd keeps until exit is not ours.
+// sanitizer runtimes preloaded, so that it can load our handler. Leak
+// detection stays on: pcscd 1.9.9 leaves nothing behind at its exit, so a
+// report in its log is the handler's.
 //
 // The pcsc-lite client library reads PCSCLITE_CSOCK_NAME once per process,
 // at its first call. So every PrivatePcscd of a process uses the same socket
