@@ -60,8 +60,9 @@ void ReaderHost::start(const KeyboardSource& keyboard) {
   if (keyboard_) {
     nt::Scheduler& scheduler = kernel_->scheduler();
     keyboard_->onIrq1([&scheduler] { scheduler.interrupt(nt::kbdclass::KeyboardInterrupt); });
+  } else {
+    emptyController_ = std::make_unique<EmptyController>();
   }
-  if (!keyboard_) emptyController_ = std::make_unique<EmptyController>();
   nt::PortDevice& ports = keyboard_ ? static_cast<nt::PortDevice&>(*keyboard_) : *emptyController_;
   kernel_->bus().map(kPicMaskPort, 1, ports);
   kernel_->bus().map(kControllerPorts, kControllerPortCount, ports);
@@ -91,8 +92,9 @@ void ReaderHost::start(const KeyboardSource& keyboard) {
 
   nt::NTSTATUS openStatus = nt::STATUS_SUCCESS;
   handle_ = kernel_->openDevice(varnel::kDeviceName, &openStatus);
-  if (!handle_)
+  if (!handle_) {
     throw std::runtime_error("the reader device did not open: " + statusText(openStatus));
+  }
 }
 
 ReaderHost::Reply ReaderHost::control(nt::ULONG code, std::span<const std::uint8_t> in,
