@@ -12,6 +12,8 @@ constexpr std::uint32_t kKeptSerial = 20;
 constexpr std::size_t kSerialField = 5;
 // The object's length byte counts 15 bytes and the reader name.
 constexpr std::size_t kMaxNameInObject = 255 - 15;
+// The longest attribute value pcscd returns (MAX_BUFFER_SIZE).
+constexpr std::uint32_t kMaxAttributeLength = 264;
 
 std::string readSerialTail(Connection& conn, Trace& trace) {
   trace.line("GetReaderIdentification");
@@ -83,8 +85,11 @@ Outcome getStatus(Job& job) {
   }
 
   const CardStatus card = conn.queryTraced();
-  char type[21] = {};
-  std::uint32_t typeLen = 20;
+  // The type is only traced. Room for any attribute pcscd can return: the
+  // keyboard terminal's type ("K52-3100 Keyboard-Reader B") does not fit
+  // in 20 bytes, and a short buffer must not fail the command.
+  char type[kMaxAttributeLength + 1] = {};
+  std::uint32_t typeLen = kMaxAttributeLength;
   const pcsc::Status typeRead =
       conn.readAttribute(pcsc::kAttrVendorIfdType, reinterpret_cast<std::uint8_t*>(type), typeLen);
   trace.line("SCardGetAttrib:  lResult=%x", typeRead);

@@ -199,6 +199,11 @@ TEST_F(HandlerTest, GetStatusCardStateAndUnits) {
   EXPECT_EQ(send({0x20, 0x13, 0x00, 0x81}).bytes,
             (Bytes{0x81, 0x03, 0x01, 0x40, 0x50, 0x90, 0x00}));
   EXPECT_EQ(send({0x20, 0x13, 0x00, 0x47}).bytes, (Bytes{0x6A, 0x00}));
+  const std::string keyboardType = "K52-3100 Keyboard-Reader B";
+  reader.attributes[pcsc::kAttrVendorIfdType] = Bytes(keyboardType.begin(), keyboardType.end());
+  EXPECT_EQ(send(status80).bytes, (Bytes{0x80, 0x01, 0x05, 0x90, 0x00}))
+      << "a reader type longer than 20 characters";
+  EXPECT_TRUE(traced(keyboardType));
 
   reader.attributeFailures[pcsc::kAttrUserAuthInputDevice] = pcsc::kCommError;
   EXPECT_EQ(send(status80).bytes, (Bytes{0x64, 0x00}));

@@ -108,9 +108,13 @@ TEST(KeyboardReader, CardChangesAndTheTerminalCommandsOfTheCtApi) {
   const Bytes atr = request.get();
   ASSERT_GT(atr.size(), 2u);
   EXPECT_EQ(sw(atr), (Bytes{0x90, 0x01}));
-  // GET STATUS reads the reader's type name into 20 bytes, and this one's is
-  // longer: pcscd refuses the attribute, and the answer is 64 00.
-  EXPECT_EQ(ctData({0x20, 0x13, 0x00, 0x80, 0x00}).size(), 2u);
+  // GET STATUS: a card in the slot, powered or not (pcscd may have switched
+  // it off since); the reader's long type name does not get in the way.
+  const Bytes status = ctData({0x20, 0x13, 0x00, 0x80, 0x00});
+  ASSERT_EQ(status.size(), 5u);
+  EXPECT_EQ(Bytes(status.begin(), status.begin() + 2), (Bytes{0x80, 0x01}));
+  EXPECT_TRUE(status[2] == 0x03 || status[2] == 0x05) << int{status[2]};
+  EXPECT_EQ(sw(status), (Bytes{0x90, 0x00}));
 
   EXPECT_EQ(ctData(kSelectPurse, CTAPI_ADDR_ICC1), (Bytes{0x90, 0x00}));
   EXPECT_EQ(ctData(kReadBalance, CTAPI_ADDR_ICC1), kBalanceRecord);
