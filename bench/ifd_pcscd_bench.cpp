@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "drivers/ifd/test_program.h"
 #include "platform/win32/test_temp_dir.h"
 #include "sim/card/purse.h"
+#include "sim/k52sim/test_k52sim.h"
 #include "sim/vpcd/vpcd_card.h"
 #include "testing/private_pcscd.h"
 
@@ -88,8 +88,7 @@ BENCHMARK(BM_ReadRecord)->ArgName("k52")->Arg(1)->Iterations(40)->UseRealTime();
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   k52::win32::TempDir prefix;
-  k52::ifd::test::TestProgram keyboard(
-      {K52SIM_PATH, "--prefix", prefix.path().string(), "--card", "purse:1234"});
+  k52::sim::test::K52simProcess keyboard(prefix.path(), {"--card", "purse:1234"});
   if (!keyboard.readLine()) {
     std::cerr << "ifd_pcscd_bench: k52sim did not start\n";
     return 1;

@@ -32,7 +32,7 @@ TEST(ChipctlCommandLine, DataBelongsToTheCommandAfterIt) {
       {"--bogus", "System,Info"},
   };
   for (const auto& args : wrong)
-    EXPECT_THROW(parseCommandLine(args), UsageError) << testing::PrintToString(args);
+    EXPECT_THROW(parseCommandLine(args), UsageError) << ::testing::PrintToString(args);
 }
 
 class ChipctlProgram : public ::testing::Test {
@@ -77,7 +77,7 @@ TEST_F(ChipctlProgram, PrintsRepliesAndFailuresWithExitStatus) {
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
     const Run r = chipctl(args);
-    const std::string what = testing::PrintToString(c.args);
+    const std::string what = ::testing::PrintToString(c.args);
     EXPECT_EQ(r.status, c.status) << what << r.err;
     if (!c.out.empty()) EXPECT_EQ(r.out, c.out) << what;
     EXPECT_NE(r.err.find(c.errHas), std::string::npos) << what << ": " << r.err;

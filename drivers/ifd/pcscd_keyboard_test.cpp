@@ -4,6 +4,7 @@
 // one exchange with the terminal takes some 0.4 s.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <memory>
 #include <string>
@@ -12,12 +13,14 @@
 #include "ctapi/include/ctapi.h"
 #include "drivers/ifd/pin_pad.h"
 #include "drivers/ifd/test_pcsc_client.h"
-#include "drivers/ifd/test_program.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/test_temp_dir.h"
+#include "sim/k52sim/test_k52sim.h"
 #include "testing/private_pcscd.h"
 
 namespace k52::ifd::test {
+
+using namespace std::chrono_literals;
 namespace {
 
 const Bytes kSelectPurse = {0x00, 0xA4, 0x04, 0x0C, 0x09, 0xD2, 0x76,
@@ -49,8 +52,7 @@ class KeyboardReader {
     registry.set(win32::RootKey::LocalMachine,
                  "System\\CurrentControlSet\\Services\\vrlPCSC\\Parameters", "KeyboardCWT",
                  std::uint32_t{2});
-    k52simArgs.insert(k52simArgs.begin(), {K52SIM_PATH, "--prefix", dir_.path().string()});
-    keyboard_ = std::make_unique<TestProgram>(k52simArgs);
+    keyboard_ = std::make_unique<sim::test::K52simProcess>(dir_.path(), std::move(k52simArgs));
     if (!keyboard_->readLine()) throw std::runtime_error("k52sim did not start");
     pcscd_ = std::make_unique<testing::PrivatePcscd>(testing::PrivatePcscdOptions{
         .vpcd = false,
@@ -62,15 +64,15 @@ class KeyboardReader {
 
   // A command to the running k52sim ("insert purse:1234", "pin-keys 1234E").
   void k52sim(std::string command, std::string argument = {}) {
-    std::vector<std::string> args{K52SIM_PATH, "--prefix", dir_.path().string(), command};
+    std::vector<std::string> args{command};
     if (!argument.empty()) args.push_back(argument);
-    TestProgram control(args);
-    ASSERT_TRUE(control.ended(5s)) << command;
+    const auto run = sim::test::runK52sim(dir_.path(), args);
+    ASSERT_EQ(run.status, 0) << command << ": " << run.output;
   }
 
  private:
   const win32::TempDir& dir_ = prefixDir();
-  std::unique_ptr<TestProgram> keyboard_;
+  std::unique_ptr<sim::test::K52simProcess> keyboard_;
   std::unique_ptr<testing::PrivatePcscd> pcscd_;
 };
 

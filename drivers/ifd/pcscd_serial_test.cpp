@@ -6,9 +6,9 @@
 
 #include "drivers/ifd/pin_pad.h"
 #include "drivers/ifd/test_pcsc_client.h"
-#include "drivers/ifd/test_program.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/test_temp_dir.h"
+#include "testing/child_process.h"
 #include "testing/private_pcscd.h"
 
 namespace k52::ifd::test {
@@ -23,7 +23,8 @@ class SerialReader : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new win32::TempDir;
-    terminal_ = new TestProgram({K52SERIAL_PATH, "--purse", "1234"});
+    terminal_ =
+        new testing::ChildProcess(std::vector<std::string>{K52SERIAL_PATH, "--purse", "1234"});
     const auto tty = terminal_->readLine();
     ASSERT_TRUE(tty.has_value()) << "k52serial printed no pty";
     win32::Registry registry(win32::Prefix(dir_->path()));
@@ -42,7 +43,7 @@ class SerialReader : public ::testing::Test {
   void SetUp() override { ASSERT_NE(pcscd_, nullptr); }
 
   static inline win32::TempDir* dir_ = nullptr;
-  static inline TestProgram* terminal_ = nullptr;
+  static inline testing::ChildProcess* terminal_ = nullptr;
   static inline testing::PrivatePcscd* pcscd_ = nullptr;
 };
 

@@ -113,7 +113,7 @@ TEST_F(K52simTest, TheLinkOutlivesAKeyboardThatDies) {
 TEST_F(K52simTest, ALiveInstanceIsRefusedAndAStaleSocketReplaced) {
   auto first = start();
   K52simProcess second(dir_.path(), {});
-  EXPECT_EQ(second.exitStatus(10s), 1);
+  EXPECT_EQ(second.wait(10s), 1);
   EXPECT_NE(second.readLine()->find("another k52sim already serves"), std::string::npos);
 
   first->kill();
