@@ -38,7 +38,8 @@ std::string ErrorTexts::format(std::string_view language, std::uint32_t code,
   std::string text = this->text(language, code);
   const std::vector<std::string_view> args = fields(errorText);
   for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string mark = "#" + std::to_string(i);
+    std::string mark = "#";
+    mark += std::to_string(i);
     const std::size_t at = text.find(mark);
     if (at != std::string::npos) text.replace(at, mark.size(), unescapeArgument(args[i]));
   }
