@@ -5,9 +5,8 @@
 // Readers: the reader list is empty for now. The polling pass, the reader
 // choice of the notifications and the exit keep their places for the reader
 // state update, the removal of readers marked by Remove and the saving of the
-// stored list; see the comments there. The busy-cursor window (class
-// "SCARDCURSOR", shown while a driver-channel transfer runs) comes with the
-// serial ports' driver channel.
+// stored list; see the comments there. The busy cursor is shown by the
+// serial ports' driver channel during its transfers.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +15,7 @@
 #include "chiphost/channel/wmc.h"
 #include "chiphost/core/environment.h"
 #include "chiphost/core/interpreter.h"
+#include "chiphost/server/busy_cursor.h"
 #include "chiphost/server/session_list.h"
 
 namespace k52::chiphost {
@@ -45,6 +45,10 @@ class Server final : public ServerEnvironment {
   // 0 after an idle exit; kSecondInstance or kNoServerWindow when it could
   // not start.
   std::int32_t run();
+
+  // Shown while a driver-channel transfer runs; its window goes with the
+  // server.
+  BusyCursor& busyCursor() { return busyCursor_; }
 
   // ServerEnvironment
   const ErrorTexts& errorTexts() override { return texts_; }
@@ -81,6 +85,7 @@ class Server final : public ServerEnvironment {
   Interpreter interpreter_{*this};
   TWmc endpoint_{WmcRole::Server};
   SessionList sessions_;
+  BusyCursor busyCursor_;
   std::uint32_t commandsInProgress_ = 0;
   std::uint32_t pollingPassesInProgress_ = 0;
   // Raised while a serial-port wait pumps messages: no job and no timer pass

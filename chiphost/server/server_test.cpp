@@ -4,8 +4,10 @@
 
 #include <chrono>
 #include <future>
+#include <optional>
 #include <thread>
 
+#include "chiphost/server/busy_cursor.h"
 #include "chiphost/server/command_line.h"
 #include "chiphost/server/server.h"
 #include "platform/win32/messaging/user.h"
@@ -68,6 +70,33 @@ TEST_F(ServerOnVirtualClock, AClientWindowKeepsItRunning) {
   const Duration end = ended.get();
   EXPECT_GT(end - before, 2s);
   EXPECT_LE(end - after, 4250ms);
+}
+
+TEST_F(ServerOnVirtualClock, BusyCursorStepsEvery100MsWhileShown) {
+  std::optional<BusyCursor> cursor(std::in_place);
+  cursor->show();
+  const HWND window = cursor->window();
+  ASSERT_EQ(win32::FindWindowA("SCARDCURSOR", "SmartCard"), window);
+  EXPECT_TRUE(win32::IsWindowVisible(window));
+  EXPECT_EQ(cursor->cursor(), "C1");
+  for (const char* expected : {"C2", "C3", "C4", "C1"}) {
+    win32::MSG msg;
+    ASSERT_TRUE(win32::GetMessageA(&msg, 0, 0, 0));
+    win32::DispatchMessageA(&msg);
+    EXPECT_EQ(cursor->cursor(), expected);
+  }
+  EXPECT_EQ(clock.now(), 400ms);
+
+  cursor->hide();
+  EXPECT_FALSE(win32::IsWindowVisible(window));
+  clock.advance(1s);
+  win32::MSG msg;
+  EXPECT_FALSE(win32::PeekMessageA(&msg, 0, 0, 0, win32::PM_REMOVE)) << "no step while hidden";
+  cursor->show();
+  EXPECT_EQ(cursor->cursor(), "C1");
+  EXPECT_EQ(cursor->window(), window);
+  cursor.reset();
+  EXPECT_FALSE(win32::IsWindow(window));
 }
 
 TEST(ServerCommandLine, ParametersAsTheClientsWriteThem) {
