@@ -1,20 +1,15 @@
 // k52serial's command line: NUL-separated arguments.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
+#include "fuzz/nul_separated_args.h"
 #include "sim/k52fw/serial_options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string_view> args;
-  for (std::size_t at = 0; at <= text.size();) {
-    const std::size_t end = std::min(text.find('\0', at), text.size());
-    args.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
+  const std::vector<std::string_view> args = k52::fuzz::nulSeparatedArgs(text);
   (void)k52::sim::parseSerialOptions(args);
   return 0;
 }

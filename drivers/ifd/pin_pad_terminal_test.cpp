@@ -13,14 +13,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 TEST(PinPadTerminal, AFormat2VerificationIsTypedOnTheKeypad) {
   varnel::ReaderRig rig;
-  const Bytes reference = {0x24, 0x12, 0x34, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  rig.terminal().insertCard(
-      std::make_shared<sim::Card>(sim::makePinCard(reference, sim::AtrProtocols::kT0)));
-  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
-  ASSERT_EQ(rig.setProtocol(nt::SCARD_PROTOCOL_T0).status, nt::STATUS_SUCCESS);
-  const Bytes selectPin = {0x00, 0xA4, 0x04, 0x0C, 0x08, 0xD2, 0x76,
-                           0x00, 0x00, 0x98, 0x50, 0x49, 0x4E};
-  ASSERT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T0, selectPin).out, (Bytes{0x90, 0x00}));
+  ASSERT_NO_FATAL_FAILURE(startWithSelectedPinCard(rig));
 
   // PIN_VERIFY_STRUCTURE: 30 s, format 2 block at the data's start, 4..12 digits.
   Bytes structure = {30, 0, 0x89, 0x47, 0x04, 12, 4, 0x02, 1, 0x09, 0x04, 0, 0, 0, 0, 13, 0, 0, 0};

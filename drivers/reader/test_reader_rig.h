@@ -3,6 +3,8 @@
 // subsystem's side of the reader device.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -17,6 +19,7 @@
 #include "platform/smclib/smclib.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/test_temp_dir.h"
+#include "sim/card/pin_application.h"
 #include "sim/card/purse.h"
 #include "sim/k52fw/k52_firmware.h"
 #include "sim/k52fw/line_terminal.h"
@@ -196,5 +199,20 @@ class ReaderRig {
   std::unique_ptr<sim::K52Firmware> serialFirmware_;
   std::unique_ptr<sim::LineTerminal> lineTerminal_;
 };
+
+// A T=0 card with the PIN application (PIN 1234) in the keyboard terminal,
+// the reader started and the PIN application selected. Call it within
+// ASSERT_NO_FATAL_FAILURE.
+inline void startWithSelectedPinCard(ReaderRig& rig) {
+  const std::vector<std::uint8_t> reference = {0x24, 0x12, 0x34, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  rig.terminal().insertCard(
+      std::make_shared<sim::Card>(sim::makePinCard(reference, sim::AtrProtocols::kT0)));
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  ASSERT_EQ(rig.setProtocol(nt::SCARD_PROTOCOL_T0).status, nt::STATUS_SUCCESS);
+  const std::vector<std::uint8_t> selectPin = {0x00, 0xA4, 0x04, 0x0C, 0x08, 0xD2, 0x76,
+                                               0x00, 0x00, 0x98, 0x50, 0x49, 0x4E};
+  ASSERT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T0, selectPin).out,
+            (std::vector<std::uint8_t>{0x90, 0x00}));
+}
 
 }  // namespace k52::varnel
