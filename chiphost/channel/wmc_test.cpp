@@ -1,5 +1,6 @@
-// The client role's failures against stand-in servers in this process, and
-// the answers every channel window gives.
+// The client role's failures against stand-in servers in this process, the
+// answers every channel window gives, and how deep the server role nests its
+// jobs.
 #include "chiphost/channel/wmc.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +105,36 @@ TEST_F(ClientRole, ASecondServerEndpointIsRefused) {
   MSG msg;
   ASSERT_TRUE(PeekMessageA(&msg, client.window(), kMsgReplyQueued, kMsgReplyQueued, PM_REMOVE));
   EXPECT_EQ(msg.wParam, 77u);
+}
+
+TEST(ServerRole, JobsNestAtMostFiveDeep) {
+  TempDir dir;
+  attach(Prefix(dir.path()));
+  TWmc server(WmcRole::Server);
+  ASSERT_EQ(server.createServer(), 0);
+  // Each job's handler serves the next one, as a command does whose reader
+  // wait pumps messages.
+  std::vector<std::uint32_t> depths;
+  server.setJobHandler([&](TSrvJob&) {
+    depths.push_back(server.runningDepth());
+    server.serveOneJob();
+  });
+  std::uint8_t request[] = {0};
+  COPYDATASTRUCT cds;
+  cds.cbData = sizeof request;
+  cds.lpData = request;
+  for (int i = 0; i < 7; ++i)
+    SendMessageA(server.window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+  server.serveOneJob();
+  EXPECT_EQ(depths, (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(server.queuedJobs(), 2u);
+  EXPECT_EQ(server.runningDepth(), 0u);
+  // Once the nest has unwound, the rest are served.
+  depths.clear();
+  server.serveOneJob();
+  EXPECT_EQ(depths, (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(server.queuedJobs(), 0u);
+  detach();
 }
 
 }  // namespace

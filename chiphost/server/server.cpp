@@ -59,8 +59,12 @@ void Server::loop() {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
-    if (readerWaitsPumping_ == 0 && commandsInProgress_ < kMaxCommands) endpoint_.serveOneJob();
+    serveQueuedJob();
   }
+}
+
+void Server::serveQueuedJob() {
+  if (readerWaitsPumping_ == 0 && commandsInProgress_ < kMaxCommands) endpoint_.serveOneJob();
 }
 
 void Server::pollTimerProc(HWND, UINT, UINT_PTR, DWORD) {

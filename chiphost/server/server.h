@@ -36,7 +36,9 @@ inline constexpr win32::UINT kPollTimerMs = 250;
 inline constexpr std::uint16_t kNotifyReaderError = 100;
 inline constexpr std::uint16_t kNotifySessionListChanged = 310;
 
-class Server final : public ServerEnvironment {
+// Not final: the reader layer's waits are not built yet, and tests put a wait
+// that pumps messages into a command by overriding the environment's hooks.
+class Server : public ServerEnvironment {
  public:
   Server(ServerOptions options, ErrorTexts texts);
   ~Server() override;
@@ -45,6 +47,12 @@ class Server final : public ServerEnvironment {
   // 0 after an idle exit; kSecondInstance or kNoServerWindow when it could
   // not start.
   std::int32_t run();
+
+  // Serves one queued job, unless a serial-port wait is pumping messages or
+  // 4 commands are already in progress. The loop calls it after every
+  // message; a reader wait that pumps messages calls it after its pump, which
+  // is how commands come to run nested.
+  void serveQueuedJob();
 
   // Shown while a driver-channel transfer runs; its window goes with the
   // server.
