@@ -44,6 +44,10 @@ struct Step {
   std::function<void()> run;
 };
 
+std::string text(const Reply& reply) {
+  return {reply.data.begin(), reply.data.end()};
+}
+
 class ServerOnThisThread : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -157,6 +161,22 @@ std::vector<std::uint32_t> registeredWindows(Server& server) {
   for (const Session* session : server.sessions())
     for (const auto& r : session->registrations) windows.push_back(r.window);
   return windows;
+}
+
+TEST_F(ServerOnThisThread, TwoClientsNeverShareASessionHandle) {
+  Server server(kEndsWhenIdle, ErrorTexts("[ENGLISH]\n1008=No reader\n"));
+  const HWND first = makeWindow(), second = makeWindow();
+  auto sessions = [&] {
+    EXPECT_EQ(request(first, "System,SetLng,ENGLISH", 3).handle, 3);
+    // The request for 3 advanced the counter as well.
+    EXPECT_EQ(request(second, "System,Create", -1).handle, 2);
+    const std::int32_t next = request(second, "System,Create", -1).handle;
+    EXPECT_EQ(next, 4);
+    EXPECT_EQ(text(request(second, "System,Info,Lng", next)), "GERMAN");
+    EXPECT_EQ(text(request(first, "System,Info,Lng", 3)), "ENGLISH");
+    EXPECT_EQ(server.sessions().size(), 3u);
+  };
+  run(server, {{0ms, sessions}});
 }
 
 TEST_F(ServerOnThisThread, ARegistrationWhoseWindowWasDestroyedGoesAtTheNextPollingPass) {

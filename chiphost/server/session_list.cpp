@@ -20,15 +20,26 @@ TTask* SessionList::find(std::int32_t handle, DWORD thread) {
 }
 
 TTask& SessionList::create(std::int32_t handle, DWORD thread, HWND window) {
-  ++counter_;
+  // A handle finds one session: two live sessions with one handle would let
+  // the requests of one client run in the other's session. The count passes
+  // over handles that clients asked for, and a handle asked for that is taken
+  // gets a counted one.
+  do {
+    ++counter_;
+  } while (inUse(counter_));
   auto task = std::make_unique<TTask>();
-  task->session.handle = handle > 0 ? handle : counter_;
+  task->session.handle = handle > 0 && !inUse(handle) ? handle : counter_;
   task->clientThread = thread;
   task->clientWindow = window;
   TTask& made = *task;
   sessions_.push_back(std::move(task));
   priority_.push_back(&made);
   return made;
+}
+
+bool SessionList::inUse(std::int32_t handle) const {
+  return std::any_of(sessions_.begin(), sessions_.end(),
+                     [&](const auto& task) { return task->session.handle == handle; });
 }
 
 void SessionList::end(TTask& task) {

@@ -20,8 +20,9 @@ class SessionList {
   // The first session whose handle is `handle` or, for handle 0, whose client
   // thread is `thread`; none for a negative handle.
   TTask* find(std::int32_t handle, win32::DWORD thread);
-  // A new session with `handle` when it is positive, else the next counter
-  // value, appended to both lists.
+  // A new session with `handle` when it is positive and no live session has
+  // it, else the next counter value that no live session has; appended to
+  // both lists.
   TTask& create(std::int32_t handle, win32::DWORD thread, win32::HWND window);
   // Takes the session out of both lists; it stays allocated until freeEnded.
   void end(TTask& task);
@@ -34,6 +35,8 @@ class SessionList {
   TTask* of(const Session& session) const;
 
  private:
+  bool inUse(std::int32_t handle) const;
+
   std::list<std::unique_ptr<TTask>> sessions_;
   std::vector<TTask*> priority_;
   std::vector<std::unique_ptr<TTask>> ended_;
