@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const CommandResult r =
       interpreter.serve(session, rest.first(commandLength), rest.subspan(commandLength));
   if (r.reply.size() > kDataBlockSize) std::abort();
-  if (r.result == kChannelFailure) {
+  if (r.result == kRequestFailure) {
     if (!r.reply.empty()) std::abort();
     return 0;
   }

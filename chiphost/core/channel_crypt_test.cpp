@@ -108,7 +108,7 @@ TEST_P(EncryptedSession, RequestsAndRepliesRoundTrip) {
   // Plain text from the client is garbage now; ciphertext cut short fails
   // the request as a whole.
   const CommandResult garbled = interpreter.serve(session, command("System,Info"), {});
-  EXPECT_EQ(garbled.result, kChannelFailure);
+  EXPECT_EQ(garbled.result, kRequestFailure);
   EXPECT_EQ(session.cryptMode, mode);
 }
 

@@ -54,7 +54,7 @@ CommandResult Interpreter::serve(Session& session, std::span<const std::uint8_t>
     result.reply = encryptReply(keys, result.reply);
     return result;
   } catch (const ChannelError&) {
-    return {kChannelFailure, {}};
+    return {kRequestFailure, {}};
   }
 }
 

@@ -15,8 +15,9 @@ namespace k52::chiphost {
 inline constexpr std::string_view kVersionCode = "0209";
 inline constexpr std::string_view kVersionText = "Chipwarden V2.09";
 
-// Result of a request whose decryption failed.
-inline constexpr std::int32_t kChannelFailure = 0x2000;
+// Result of a request that failed outside the command's own error handling:
+// one that cannot be decrypted, or a failure of the server itself.
+inline constexpr std::int32_t kRequestFailure = 0x2000;
 
 struct CommandResult {
   // 0, or the hexadecimal value of the error text's first four characters.

@@ -3,6 +3,7 @@
 
 #include "chiphost/core/excpt.h"
 #include "chiphost/server/server.h"
+#include "platform/diag/debug_log.h"
 #include "platform/win32/messaging/user.h"
 
 namespace k52::chiphost {
@@ -26,16 +27,27 @@ class CommandCount {
 }  // namespace
 
 void Server::handleJob(TSrvJob& job) {
-  const Request request = readRequest(job.request);
-  if (request.functionCode != kFunctionCode) return;  // the reply stays the bare header
-  {
+  // The session's handle once it is known, else the one asked for: a client
+  // goes on in the session a reply names.
+  std::int32_t handle = 0;
+  try {
+    const Request request = readRequest(job.request);
+    if (request.functionCode != kFunctionCode) return;  // the reply stays the bare header
+    handle = request.handle;
     CommandCount running(commandsInProgress_);
     // The data block holds at most 32768 bytes, in and out.
     const auto data = request.data.first(std::min(request.data.size(), kDataBufferSize));
     TTask& task = sessionOf(job, request.handle);
+    handle = task.session.handle;
     CommandResult result = interpreter_.serve(task.session, request.command, data);
     if (result.reply.size() > kDataBufferSize) result.reply.resize(kDataBufferSize);
-    job.reply = encodeReply({}, {result.result, task.session.handle, std::move(result.reply)});
+    job.reply = encodeReply({}, {result.result, handle, std::move(result.reply)});
+  } catch (...) {
+    // Errors of a command end in the interpreter. Anything else (memory
+    // running out) must still end the request with a result code: a bare
+    // header reads to the client as no reply at all.
+    diag::debugLog("chiphost job handler", diag::currentExceptionText());
+    job.reply = encodeReply({}, {kRequestFailure, handle, {}});
   }
   freeEndedSessions();
 }

@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <map>
+#include <new>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,12 @@
 #include "platform/win32/test_temp_dir.h"
 
 namespace k52::chiphost {
+
+void PrintTo(const Reply& reply, std::ostream* out) {
+  *out << "{result 0x" << std::hex << reply.result << std::dec << ", handle " << reply.handle
+       << ", " << reply.data.size() << " bytes}";
+}
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -177,6 +185,21 @@ TEST_F(ServerOnThisThread, TwoClientsNeverShareASessionHandle) {
     EXPECT_EQ(server.sessions().size(), 3u);
   };
   run(server, {{0ms, sessions}});
+}
+
+TEST_F(ServerOnThisThread, AFailureOutsideTheInterpreterEndsTheRequestWith0x2000) {
+  ServerWithReaderWait server(kEndsWhenIdle, ErrorTexts{});
+  const HWND client = makeWindow();
+  auto failingCommands = [&] {
+    const std::int32_t handle = request(client, "System,Create", -1).handle;
+    server.readerWait = [] { throw std::bad_alloc(); };
+    // More than the four commands that may run at once: none stays counted.
+    for (int i = 0; i < 5; ++i)
+      EXPECT_EQ(request(client, "Device,List", handle), (Reply{0x2000, handle, {}}));
+    server.readerWait = [] {};
+    EXPECT_EQ(request(client, "Device,List", handle), (Reply{0, handle, {}}));
+  };
+  run(server, {{0ms, failingCommands}});
 }
 
 TEST_F(ServerOnThisThread, ARegistrationWhoseWindowWasDestroyedGoesAtTheNextPollingPass) {
