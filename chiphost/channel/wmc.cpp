@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/diag/debug_log.h"
 #include "platform/win32/messaging/kernel.h"
 #include "platform/win32/messaging/user.h"
 
@@ -190,7 +191,9 @@ void TWmc::serveOneJob() {
   try {
     handler_(*job);
   } catch (...) {
-    // The reply goes out in every case, with what the handler left.
+    // The reply goes out in every case, with what the handler left. Nothing
+    // here allocates: the failure may be memory running out.
+    diag::debugLog("chiphost channel job handler", diag::currentExceptionText());
   }
   --depth_;
   sendReply(*job);
