@@ -55,10 +55,4 @@ void runCard(ObjectCall call) {
   dispatch(call, kMethods);
 }
 
-// Object Apps: every command first needs a usable card, as for Card Lock.
-void runApps(ObjectCall call) {
-  call.env.loadReaderList();
-  requireReader();
-}
-
 }  // namespace k52::chiphost
