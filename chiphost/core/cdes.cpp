@@ -37,7 +37,7 @@ void eachBlock(std::span<std::uint8_t> buffer, Block&& block) {
 
 }  // namespace
 
-void cdes4Block(std::span<std::uint8_t, 4> block, std::uint32_t key) {
+void Cdes4Block(std::span<std::uint8_t, 4> block, std::uint32_t key) {
   const std::array<std::uint8_t, 4> k = {
       static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(key >> 8),
       static_cast<std::uint8_t>(key >> 16), static_cast<std::uint8_t>(key >> 24)};
@@ -53,7 +53,7 @@ void cdes4Block(std::span<std::uint8_t, 4> block, std::uint32_t key) {
   swapHalves<4>(b);
 }
 
-void cdes8Block(std::span<std::uint8_t, 8> block, const Cdes8Key& key) {
+void Cdes8Block(std::span<std::uint8_t, 8> block, const Cdes8Key& key) {
   std::uint8_t* b = block.data();
   for (int round = 0; round < 16; ++round) {
     substitute(b, 4, key);
@@ -66,12 +66,12 @@ void cdes8Block(std::span<std::uint8_t, 8> block, const Cdes8Key& key) {
   swapHalves<8>(b);
 }
 
-void cdes4(std::span<std::uint8_t> buffer, std::uint32_t key) {
-  eachBlock<4>(buffer, [key](std::span<std::uint8_t, 4> b) { cdes4Block(b, key); });
+void Cdes4(std::span<std::uint8_t> buffer, std::uint32_t key) {
+  eachBlock<4>(buffer, [key](std::span<std::uint8_t, 4> b) { Cdes4Block(b, key); });
 }
 
-void cdes8(std::span<std::uint8_t> buffer, const Cdes8Key& key) {
-  eachBlock<8>(buffer, [&key](std::span<std::uint8_t, 8> b) { cdes8Block(b, key); });
+void Cdes8(std::span<std::uint8_t> buffer, const Cdes8Key& key) {
+  eachBlock<8>(buffer, [&key](std::span<std::uint8_t, 8> b) { Cdes8Block(b, key); });
 }
 
 void padBlocks(std::vector<std::uint8_t>& buffer, std::size_t blockSize) {
@@ -80,14 +80,14 @@ void padBlocks(std::vector<std::uint8_t>& buffer, std::size_t blockSize) {
   buffer.resize((buffer.size() + blockSize - 1) / blockSize * blockSize, 0x00);
 }
 
-void cdes4Padded(std::vector<std::uint8_t>& buffer, std::uint32_t key) {
+void Cdes4Padded(std::vector<std::uint8_t>& buffer, std::uint32_t key) {
   padBlocks(buffer, 4);
-  cdes4(buffer, key);
+  Cdes4(buffer, key);
 }
 
-void cdes8Padded(std::vector<std::uint8_t>& buffer, const Cdes8Key& key) {
+void Cdes8Padded(std::vector<std::uint8_t>& buffer, const Cdes8Key& key) {
   padBlocks(buffer, 8);
-  cdes8(buffer, key);
+  Cdes8(buffer, key);
 }
 
 }  // namespace k52::chiphost

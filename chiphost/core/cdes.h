@@ -14,18 +14,18 @@ namespace k52::chiphost {
 
 using Cdes8Key = std::array<std::uint8_t, 16>;
 
-void cdes4Block(std::span<std::uint8_t, 4> block, std::uint32_t key);
-void cdes8Block(std::span<std::uint8_t, 8> block, const Cdes8Key& key);
+void Cdes4Block(std::span<std::uint8_t, 4> block, std::uint32_t key);
+void Cdes8Block(std::span<std::uint8_t, 8> block, const Cdes8Key& key);
 
 // Plain form: every whole block of the buffer in order (electronic code
 // book); a trailing partial block is left alone.
-void cdes4(std::span<std::uint8_t> buffer, std::uint32_t key);
-void cdes8(std::span<std::uint8_t> buffer, const Cdes8Key& key);
+void Cdes4(std::span<std::uint8_t> buffer, std::uint32_t key);
+void Cdes8(std::span<std::uint8_t> buffer, const Cdes8Key& key);
 
 // Padded form: a buffer whose length is not a multiple of the block size gets
 // 0x80 and then zero bytes up to the next multiple; then the plain form.
-void cdes4Padded(std::vector<std::uint8_t>& buffer, std::uint32_t key);
-void cdes8Padded(std::vector<std::uint8_t>& buffer, const Cdes8Key& key);
+void Cdes4Padded(std::vector<std::uint8_t>& buffer, std::uint32_t key);
+void Cdes8Padded(std::vector<std::uint8_t>& buffer, const Cdes8Key& key);
 
 // The padding alone: 0x80 and zeros up to a multiple of `blockSize`, nothing
 // when the length already is one.

@@ -30,9 +30,9 @@ TEST(Cdes4, KnownAnswersAndInvolution) {
   };
   for (const Case& c : cases) {
     Bytes b = c.plain;
-    cdes4(b, c.key);
+    Cdes4(b, c.key);
     EXPECT_EQ(b, c.cipher);
-    cdes4(b, c.key);
+    Cdes4(b, c.key);
     EXPECT_EQ(b, c.plain);
   }
 }
@@ -52,16 +52,16 @@ TEST(Cdes8, KnownAnswersAndInvolution) {
   };
   for (const Case& c : cases) {
     Bytes b = c.plain;
-    cdes8(b, c.key);
+    Cdes8(b, c.key);
     EXPECT_EQ(b, c.cipher);
-    cdes8(b, c.key);
+    Cdes8(b, c.key);
     EXPECT_EQ(b, c.plain);
   }
 }
 
 TEST(Cdes, EveryBlockOfABufferInOrder) {
   Bytes two = {0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7};
-  cdes8(two, keyFrom(0x00));
+  Cdes8(two, keyFrom(0x00));
   const Bytes block = {0x83, 0x22, 0xDC, 0x56, 0xED, 0xA4, 0x50, 0x17};
   EXPECT_EQ(Bytes(two.begin(), two.begin() + 8), block);
   EXPECT_EQ(Bytes(two.begin() + 8, two.end()), block);
@@ -69,17 +69,17 @@ TEST(Cdes, EveryBlockOfABufferInOrder) {
 
 TEST(Cdes, PaddedFormFillsTheLastBlock) {
   Bytes five = {1, 2, 3, 4, 5};
-  cdes4Padded(five, 0x12345678);
+  Cdes4Padded(five, 0x12345678);
   ASSERT_EQ(five.size(), 8u);
-  cdes4(five, 0x12345678);
+  Cdes4(five, 0x12345678);
   EXPECT_EQ(five, (Bytes{1, 2, 3, 4, 5, 0x80, 0x00, 0x00}));
 
   Bytes four = {1, 2, 3, 4};
-  cdes4Padded(four, 0x12345678);
+  Cdes4Padded(four, 0x12345678);
   EXPECT_EQ(four.size(), 4u);
 
   Bytes eight(8, 0x11);
-  cdes8Padded(eight, keyFrom(1));
+  Cdes8Padded(eight, keyFrom(1));
   EXPECT_EQ(eight.size(), 8u);
 
   Bytes nine(9, 0x11);

@@ -65,9 +65,9 @@ void desDecrypt(std::span<std::uint8_t> buffer, const DesKey& key) {
 std::vector<std::uint8_t> wrapKey(CryptMode mode, std::span<const std::uint8_t> plain) {
   requireKeyLength(mode, plain.size());
   std::vector<std::uint8_t> key(plain.begin(), plain.end());
-  cdes4(key, kServerKey4);
+  Cdes4(key, kServerKey4);
   desEncrypt(key, kServerKey3);
-  cdes8Padded(key, kServerKey2);
+  Cdes8Padded(key, kServerKey2);
   desDecrypt(key, kServerKey1);
   return key;
 }
@@ -76,9 +76,9 @@ std::vector<std::uint8_t> unwrapKey(CryptMode mode, std::span<const std::uint8_t
   requireKeyLength(mode, wrapped.size());
   std::vector<std::uint8_t> key(wrapped.begin(), wrapped.end());
   desEncrypt(key, kServerKey1);
-  cdes8(key, kServerKey2);
+  Cdes8(key, kServerKey2);
   desDecrypt(key, kServerKey3);
-  cdes4(key, kServerKey4);
+  Cdes4(key, kServerKey4);
   return key;
 }
 
@@ -94,7 +94,7 @@ void installKey(Session& session, CryptMode mode, std::span<const std::uint8_t> 
 
 void encryptBlocks(const Session& session, std::span<std::uint8_t> buffer) {
   if (session.cryptMode == CryptMode::Cdes) {
-    cdes8(buffer, session.cdesKey);
+    Cdes8(buffer, session.cdesKey);
   } else {
     desEncrypt(buffer, session.desKey);
   }
@@ -102,7 +102,7 @@ void encryptBlocks(const Session& session, std::span<std::uint8_t> buffer) {
 
 void decryptBlocks(const Session& session, std::span<std::uint8_t> buffer) {
   if (session.cryptMode == CryptMode::Cdes) {
-    cdes8(buffer, session.cdesKey);
+    Cdes8(buffer, session.cdesKey);
   } else {
     desDecrypt(buffer, session.desKey);
   }

@@ -60,7 +60,7 @@ TEST(ChannelCrypt, MalformedCiphertextIsAChannelError) {
   EXPECT_THROW(decryptCommand(s, Bytes(7)), ChannelError);
   EXPECT_THROW(decryptData(s, Bytes(9)), ChannelError);
   Bytes tooLong = {0xFF, 0x00, 0, 0, 0, 0, 0, 0};  // claims 255 bytes in a block of 8
-  cdes8(tooLong, s.cdesKey);
+  Cdes8(tooLong, s.cdesKey);
   EXPECT_THROW(decryptData(s, tooLong), ChannelError);
   EXPECT_TRUE(decryptData(s, {}).empty());
 }

@@ -176,9 +176,9 @@ TEST_F(InterpreterTest, NotificationTargets) {
   EXPECT_EQ(run("System,AddHWndMsg,100,1025").result, 0);
   EXPECT_EQ(run("System,AddHWndMsg,200,1026").result, 0);
   EXPECT_EQ(run("System,AddHWndMsg,100,1030").result, 0);
-  EXPECT_EQ(session.registrations, (std::vector<TaskWnd>{{100, 1030}, {200, 1026}}));
+  EXPECT_EQ(session.registrations, (std::vector<TTaskWnd>{{100, 1030}, {200, 1026}}));
   EXPECT_EQ(run("System,DelHWnd,100").result, 0);
-  EXPECT_EQ(session.registrations, (std::vector<TaskWnd>{{200, 1026}}));
+  EXPECT_EQ(session.registrations, (std::vector<TTaskWnd>{{200, 1026}}));
 }
 
 TEST_F(InterpreterTest, ServerServices) {

@@ -16,10 +16,10 @@ enum class CryptMode : std::uint8_t { None = 0, Des = 1, Cdes = 2 };
 using DesKey = std::array<std::uint8_t, 8>;
 
 // A notification target: window and message number, at most one per window.
-struct TaskWnd {
+struct TTaskWnd {
   std::uint32_t window = 0;
   std::uint32_t message = 0;
-  bool operator==(const TaskWnd&) const = default;
+  bool operator==(const TTaskWnd&) const = default;
 };
 
 struct Session {
@@ -29,7 +29,7 @@ struct Session {
   CryptMode cryptMode = CryptMode::None;
   DesKey desKey{};
   Cdes8Key cdesKey{};
-  std::vector<TaskWnd> registrations;
+  std::vector<TTaskWnd> registrations;
   bool explicitSelect = false;
   // Wishes of Device SetMode and SetLed.
   bool noAsync = false;

@@ -81,7 +81,7 @@ void addHWndMsg(ObjectCall call) {
   const auto message = static_cast<std::uint32_t>(requiredDecimal(call.ctx));
   auto& regs = call.session.registrations;
   const auto known =
-      std::find_if(regs.begin(), regs.end(), [&](const TaskWnd& r) { return r.window == window; });
+      std::find_if(regs.begin(), regs.end(), [&](const TTaskWnd& r) { return r.window == window; });
   if (known != regs.end()) {
     known->message = message;
   } else {
@@ -91,7 +91,7 @@ void addHWndMsg(ObjectCall call) {
 
 void delHWnd(ObjectCall call) {
   const auto window = static_cast<std::uint32_t>(requiredDecimal(call.ctx));
-  std::erase_if(call.session.registrations, [&](const TaskWnd& r) { return r.window == window; });
+  std::erase_if(call.session.registrations, [&](const TTaskWnd& r) { return r.window == window; });
 }
 
 void setLng(ObjectCall call) {

@@ -10,7 +10,7 @@ void Server::notify(const TTask& task, std::uint16_t code, std::uint16_t argumen
   // The reader's index in the list goes into the low word; no reader yet.
   const auto lParam =
       static_cast<LPARAM>(static_cast<std::uint32_t>(argument) << 16 | kNoReaderIndex);
-  for (const TaskWnd& r : task.session.registrations)
+  for (const TTaskWnd& r : task.session.registrations)
     PostMessageA(r.window, r.message, code, lParam);
 }
 

@@ -87,7 +87,7 @@ void Server::pollingPass() {
   std::reverse(newestFirst.begin(), newestFirst.end());
   for (TTask* task : newestFirst) {
     std::erase_if(task->session.registrations,
-                  [](const TaskWnd& r) { return !IsWindow(r.window); });
+                  [](const TTaskWnd& r) { return !IsWindow(r.window); });
     if (!IsWindow(task->clientWindow)) endSession(*task);
   }
   // 2., 3. Each reader's state update, in list order, and "detect finished"
