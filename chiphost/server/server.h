@@ -36,8 +36,9 @@ inline constexpr win32::UINT kPollTimerMs = 250;
 inline constexpr std::uint16_t kNotifyReaderError = 100;
 inline constexpr std::uint16_t kNotifySessionListChanged = 310;
 
-// Not final: the reader layer's waits are not built yet, and tests put a wait
-// that pumps messages into a command by overriding the environment's hooks.
+// Not final: until the reader layer brings its waits, a test stands in for
+// one (a wait that pumps messages, or one that fails) by overriding an
+// environment hook.
 class Server : public ServerEnvironment {
  public:
   Server(ServerOptions options, ErrorTexts texts);
