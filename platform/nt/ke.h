@@ -170,7 +170,8 @@ void KeLowerIrql(KIRQL NewIrql);
 // Clock ticks since start; one tick is KeQueryTimeIncrement() x 100 ns. Each
 // call lets time move on (see Scheduler::poll), so polling loops end.
 void KeQueryTickCount(PLARGE_INTEGER TickCount);
-// 156250: a tick is 15.625 ms.
+// The tick length in 100 ns units: 10000 (1 ms) unless the machine is set
+// to another (Scheduler::timeIncrement).
 ULONG KeQueryTimeIncrement();
 // System time in 100 ns units since 1601-01-01.
 void KeQuerySystemTime(PLARGE_INTEGER CurrentTime);

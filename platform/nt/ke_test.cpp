@@ -3,10 +3,12 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/nt/ntddk.h"
 #include "platform/nt/test_kernel.h"
+#include "platform/win32/test_temp_dir.h"
 
 namespace k52::nt {
 namespace {
@@ -190,7 +192,7 @@ TEST_P(KeTest, SpinLockRaisesToDispatchLevelAndRestores) {
 }
 
 TEST_P(KeTest, TickCountAdvancesWithTime) {
-  EXPECT_EQ(KeQueryTimeIncrement(), 156250u);
+  EXPECT_EQ(KeQueryTimeIncrement(), kDefaultTimeIncrement);
   LARGE_INTEGER before;
   KeQueryTickCount(&before);
   LARGE_INTEGER interval = relativeMs(100);
@@ -200,6 +202,35 @@ TEST_P(KeTest, TickCountAdvancesWithTime) {
   const LONGLONG ms = (after.QuadPart - before.QuadPart) * KeQueryTimeIncrement() / 10'000;
   EXPECT_GE(ms, 100 - 16);
   EXPECT_LE(ms, 1000);
+}
+
+// The machine's tick comes from its settings; a value NT could not run at
+// leaves the 1 ms tick.
+TEST(TimeIncrementTest, TheMachineSettingChoosesTheTick) {
+  struct Case {
+    std::optional<win32::RegValue> setting;
+    ULONG increment;
+  };
+  const Case cases[] = {
+      {std::nullopt, 10'000},          {std::uint32_t{156'250}, 156'250},
+      {std::uint32_t{10'000}, 10'000}, {std::uint32_t{50'000}, 50'000},
+      {std::uint32_t{9'999}, 10'000},  {std::uint32_t{156'251}, 10'000},
+      {std::string("156250"), 10'000},
+  };
+  for (const Case& c : cases) {
+    win32::TempDir dir;
+    const win32::Prefix prefix(dir.path());
+    if (c.setting) {
+      win32::Registry(prefix).set(win32::RootKey::LocalMachine, kMachineSettingsKey,
+                                  kTimeIncrementValue, *c.setting);
+    }
+    Kernel kernel(std::make_unique<VirtualScheduler>(1), prefix);
+    EXPECT_EQ(KeQueryTimeIncrement(), c.increment) << c.increment;
+    kernel.scheduler().runFor(Duration(c.increment * 100ns) * 3);
+    LARGE_INTEGER ticks;
+    KeQueryTickCount(&ticks);  // with nothing due, the read moves on a tick
+    EXPECT_EQ(ticks.QuadPart, 4) << c.increment;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSchedulers, KeTest,

@@ -29,11 +29,11 @@ void KeStallExecutionProcessor(ULONG MicroSeconds) {
 void KeQueryTickCount(PLARGE_INTEGER TickCount) {
   Scheduler& s = currentScheduler();
   s.poll();
-  TickCount->QuadPart = s.now() / kTickLength;
+  TickCount->QuadPart = s.now() / s.tickLength();
 }
 
 ULONG KeQueryTimeIncrement() {
-  return kTimeIncrement;
+  return currentScheduler().timeIncrement();
 }
 
 void KeQuerySystemTime(PLARGE_INTEGER CurrentTime) {

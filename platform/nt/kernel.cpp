@@ -32,6 +32,13 @@ Scheduler& currentScheduler() {
 Kernel::Kernel(std::unique_ptr<Scheduler> scheduler, std::optional<win32::Prefix> prefix)
     : scheduler_(std::move(scheduler)), objects_(std::make_unique<ObjectManager>()) {
   if (prefix) registry_.emplace(std::move(*prefix));
+  if (registry_) {
+    const auto increment =
+        registry_->get(win32::RootKey::LocalMachine, kMachineSettingsKey, kTimeIncrementValue);
+    if (increment && std::holds_alternative<std::uint32_t>(*increment)) {
+      scheduler_->setTimeIncrement(std::get<std::uint32_t>(*increment));
+    }
+  }
   Kernel* expected = nullptr;
   if (!currentKernel.compare_exchange_strong(expected, this)) {
     throw std::logic_error("another Kernel exists");

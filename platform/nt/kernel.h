@@ -33,6 +33,10 @@
 
 namespace k52::nt {
 
+// Where the machine's own settings live, below HKEY_LOCAL_MACHINE.
+inline constexpr std::string_view kMachineSettingsKey = "Software\\k52kit";
+inline constexpr std::string_view kTimeIncrementValue = "TimeIncrement";
+
 class ObjectManager;
 struct DriverRecord;
 
@@ -67,6 +71,9 @@ class DeviceHandle {
 class Kernel {
  public:
   // Becomes the current kernel. Without a prefix the registry is empty.
+  // The clock tick comes from the machine's settings: HKLM "Software\k52kit"
+  // "TimeIncrement" (REG_DWORD, 100 ns units, 10000 for 1 ms up to 156250 for
+  // 15.625 ms); absent or out of range, the scheduler's own stays.
   // Throws std::logic_error when another Kernel exists.
   explicit Kernel(std::unique_ptr<Scheduler> scheduler,
                   std::optional<win32::Prefix> prefix = std::nullopt);

@@ -9,6 +9,11 @@ namespace {
 // 100 ns units between 1601-01-01 and 1970-01-01.
 constexpr std::int64_t kUnixEpochInSystemTime = 116444736000000000;
 
+// How long a clock read waits at most for the devices to catch up: far
+// beyond any lag of a busy host, short enough that a wedged event shows as
+// slowness rather than a hang.
+constexpr Duration kCatchUpLimit = std::chrono::milliseconds(500);
+
 std::int64_t systemTimeNow() {
   const auto sinceUnix = std::chrono::system_clock::now().time_since_epoch();
   return kUnixEpochInSystemTime +
@@ -85,6 +90,26 @@ void RealScheduler::workerMain() {
   }
 }
 
+void RealScheduler::catchUp(Duration t) {
+  if (inEvent() || currentIrql() >= DISPATCH_LEVEL) return;
+  std::unique_lock lock(eventsMutex_);
+  const auto caughtUp = [&] {
+    const auto next = queue_.nextDue();
+    return stop_ || (!running_ && (!next || *next > t));
+  };
+  if (caughtUp()) return;
+  // The worker may sleep past the event's time on a loaded host: wake it.
+  eventsChanged_.notify_all();
+  eventsChanged_.wait_for(lock, kCatchUpLimit, caughtUp);
+}
+
+void RealScheduler::poll() {
+  catchUp(now());
+  // Code that polls the clock spins: let the host's other threads have the
+  // core meanwhile.
+  std::this_thread::yield();
+}
+
 void RealScheduler::startThread(std::string, Action body) {
   std::lock_guard lock(threadsMutex_);
   threads_.emplace_back([body = std::move(body)] {
@@ -105,7 +130,13 @@ bool RealScheduler::wait(const std::function<bool()>& ready, std::optional<Durat
       continue;
     }
     const Duration left = *deadline - now();
-    if (left <= Duration::zero()) return false;
+    if (left <= Duration::zero()) {
+      // What was due by the deadline counts: let it happen, then look again.
+      lock.unlock();
+      catchUp(*deadline);
+      lock.lock();
+      return ready();
+    }
     waitersChanged_.wait_for(lock, left);
   }
 }
@@ -116,9 +147,10 @@ void RealScheduler::notifyWaiters() {
 }
 
 void RealScheduler::stall(Duration d) {
+  // A busy-wait, as the processor's, but one that lets the host's other
+  // threads (the device models among them) have the core meanwhile.
   const Duration end = now() + d;
-  while (now() < end) {
-  }
+  while (now() < end) std::this_thread::yield();
 }
 
 bool RealScheduler::runFor(Duration d) {

@@ -2,6 +2,14 @@
 // runs events in due order. Waits use a condition variable; stalls really
 // busy-wait. This is what the drivers run on inside pcscd.
 //
+// The devices are models that run on the same busy host as the drivers, not
+// hardware beside it: the worker may fall behind. A driver must never see
+// time pass without what the devices did in that time, or it takes a late
+// event for a missing one (a lost acknowledgment, a silent card) on a loaded
+// machine. So a thread that reads the clock (poll) or whose wait times out
+// first lets the worker run every event due by then; only then does its read
+// return, or its wait look at its condition once more.
+//
 // Threads started with startThread() must have ended before the scheduler is
 // destroyed: the destructor joins them. Pending events are dropped.
 #pragma once
@@ -35,7 +43,7 @@ class RealScheduler final : public Scheduler {
             std::string_view what) override;
   void notifyWaiters() override;
   void stall(Duration d) override;
-  void poll() override {}
+  void poll() override;
 
   bool runFor(Duration d) override;
   bool runUntil(const std::function<bool()>& done, Duration limit) override;
@@ -46,6 +54,10 @@ class RealScheduler final : public Scheduler {
 
  private:
   void workerMain();
+  // Blocks until every event due by `t` has run (bounded by kCatchUpLimit),
+  // for a thread at PASSIVE_LEVEL; does nothing in an event or at raised
+  // IRQL, where the event in the way might wait for the caller.
+  void catchUp(Duration t);
 
   RealClock clock_;
   std::int64_t systemTimeAtStart_;

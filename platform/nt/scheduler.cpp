@@ -17,6 +17,12 @@ void Scheduler::setCurrentIrql(KIRQL irql) {
   tlsIrql = irql;
 }
 
+bool Scheduler::setTimeIncrement(ULONG increment) {
+  if (increment < kFinestTimeIncrement || increment > kCoarsestTimeIncrement) return false;
+  timeIncrement_.store(increment, std::memory_order_relaxed);
+  return true;
+}
+
 bool Scheduler::inEvent() {
   return tlsEventDepth > 0;
 }

@@ -14,6 +14,7 @@
 // Time is a Duration since the scheduler's start.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -53,8 +54,17 @@ class SimulationError : public std::runtime_error {
 // shutdown). Never catch it: the thread's start routine lets it through.
 struct ThreadExit {};
 
+// Clock ticks in 100 ns units. NT runs its clock at 15.625 ms unless a
+// program asks for a finer timer resolution, down to 1 ms; the machine we
+// model has asked, so that the drivers' millisecond waits last about what
+// they say instead of a whole 15.625 ms tick each.
+inline constexpr ULONG kFinestTimeIncrement = 10'000;     // 1 ms
+inline constexpr ULONG kCoarsestTimeIncrement = 156'250;  // 15.625 ms
+inline constexpr ULONG kDefaultTimeIncrement = kFinestTimeIncrement;
+
 class Scheduler {
  public:
+  Scheduler() : timeIncrement_(kDefaultTimeIncrement) {}
   virtual ~Scheduler() = default;
 
   // --- time and events (what device models use) ---
@@ -140,13 +150,23 @@ class Scheduler {
   // System time (100 ns units since 1601) at the scheduler's start.
   virtual std::int64_t systemTimeAtStart() const = 0;
 
+  // --- the clock tick ---
+
+  // The tick the tick count counts, in 100 ns units, as KeQueryTimeIncrement
+  // reports it: kDefaultTimeIncrement unless the machine is set otherwise
+  // (see Kernel). Set it before drivers load: they read it once.
+  ULONG timeIncrement() const { return timeIncrement_.load(std::memory_order_relaxed); }
+  Duration tickLength() const { return std::chrono::nanoseconds(timeIncrement() * 100LL); }
+  // Takes values from kFinestTimeIncrement to kCoarsestTimeIncrement;
+  // false (and no change) for any other.
+  bool setTimeIncrement(ULONG increment);
+
  protected:
   // Runs one event's action in event context at DISPATCH_LEVEL.
   static void runInEventContext(const Action& action);
-};
 
-// The length of one clock tick, as KeQueryTimeIncrement reports it: 15.625 ms.
-inline constexpr ULONG kTimeIncrement = 156250;
-inline constexpr Duration kTickLength = std::chrono::nanoseconds(kTimeIncrement * 100LL);
+ private:
+  std::atomic<ULONG> timeIncrement_;
+};
 
 }  // namespace k52::nt

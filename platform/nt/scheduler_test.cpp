@@ -73,7 +73,7 @@ TEST(VirtualSchedulerTest, PollingTheTickCountReachesTheNextEventExactly) {
   // With nothing due, each read moves to the next tick.
   KeQueryTickCount(&ticks);
   KeQueryTickCount(&ticks);
-  EXPECT_EQ(ticks.QuadPart, 40'123us / kTickLength + 2);
+  EXPECT_EQ(ticks.QuadPart, 40'123us / s.tickLength() + 2);
 }
 
 TEST(VirtualSchedulerTest, PassiveStallLetsEventsAndThreadsRunMeanwhile) {

@@ -263,7 +263,8 @@ void VirtualScheduler::stall(Duration d) {
 }
 
 void VirtualScheduler::poll() {
-  const Duration nextTick = (now() / kTickLength + 1) * kTickLength;
+  const Duration tick = tickLength();
+  const Duration nextTick = (now() / tick + 1) * tick;
   if (inEvent() || currentIrql() >= DISPATCH_LEVEL) {
     advanceRaised(std::min(nextTick, queue_.nextDue(EventKind::Device).value_or(nextTick)));
     return;
