@@ -1,6 +1,5 @@
 #include "drivers/ifd/reader_host.h"
 
-#include <cstdio>
 #include <stdexcept>
 
 #include "drivers/kbdchannel/driver.h"
@@ -10,6 +9,7 @@
 #include "platform/nt/real_scheduler.h"
 #include "platform/nt/serial/port_config.h"
 #include "platform/nt/serial/serial_driver.h"
+#include "platform/nt/status_name.h"
 #include "platform/smclib/smclib.h"
 
 namespace k52::ifd {
@@ -31,12 +31,6 @@ class EmptyController final : public nt::PortDevice {
   std::uint8_t readPort(std::uint16_t) override { return 0; }
   void writePort(std::uint16_t, std::uint8_t) override {}
 };
-
-std::string statusText(nt::NTSTATUS status) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
-  return text;
-}
 
 }  // namespace
 
@@ -70,7 +64,8 @@ void ReaderHost::start(const KeyboardSource& keyboard) {
   const nt::NTSTATUS classStatus =
       kernel_->loadDriver(kClassDriver, nt::kbdclass::KeyboardClassEntry);
   if (!nt::NT_SUCCESS(classStatus)) {
-    throw std::runtime_error("the keyboard class driver did not start: " + statusText(classStatus));
+    throw std::runtime_error("the keyboard class driver did not start: " +
+                             nt::statusName(classStatus));
   }
   classLoaded_ = true;
   keystrokes_.start();
@@ -85,7 +80,8 @@ void ReaderHost::start(const KeyboardSource& keyboard) {
       nt::NT_SUCCESS(kernel_->loadDriver(kbdchannel::kDriverName, kbdchannel::DriverEntry));
   const nt::NTSTATUS readerStatus = kernel_->loadDriver(varnel::kDriverName, varnel::DriverEntry);
   if (!nt::NT_SUCCESS(readerStatus)) {
-    throw std::runtime_error(std::string("varnel created no reader (") + statusText(readerStatus) +
+    throw std::runtime_error(std::string("varnel created no reader (") +
+                             nt::statusName(readerStatus) +
                              (keyboard_ ? ")" : "; no keyboard is connected)"));
   }
   readerLoaded_ = true;
@@ -93,7 +89,7 @@ void ReaderHost::start(const KeyboardSource& keyboard) {
   nt::NTSTATUS openStatus = nt::STATUS_SUCCESS;
   handle_ = kernel_->openDevice(varnel::kDeviceName, &openStatus);
   if (!handle_) {
-    throw std::runtime_error("the reader device did not open: " + statusText(openStatus));
+    throw std::runtime_error("the reader device did not open: " + nt::statusName(openStatus));
   }
 }
 

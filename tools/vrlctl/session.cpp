@@ -7,6 +7,7 @@
 
 #include "drivers/kbdchannel/driver.h"
 #include "drivers/kbdchannel/vrlpcsc.h"
+#include "platform/nt/status_name.h"
 #include "platform/nt/virtual_scheduler.h"
 #include "platform/text/hex.h"
 #include "sim/kbdstack/keyboard_pc.h"
@@ -98,7 +99,7 @@ std::string statusText(nt::NTSTATUS status) {
     case nt::STATUS_IO_TIMEOUT:
       return "the keyboard controller did not answer";
     default:
-      return "failed with status 0x" + hexWord(static_cast<std::uint32_t>(status), 8);
+      return "failed with " + nt::statusName(status);
   }
 }
 
