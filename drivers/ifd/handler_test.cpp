@@ -12,6 +12,7 @@ extern "C" {
 
 #include "drivers/ifd/handler_keyboard.h"
 #include "drivers/ifd/pin_pad.h"
+#include "drivers/ifd/response_code.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/test_temp_dir.h"
 #include "sim/card/pin_application.h"
@@ -224,6 +225,59 @@ TEST_F(Handler, TheKeypadVerifiesAPinForAPart10Client) {
   EXPECT_EQ(verify({0x02, 0x03, 0x04, 0x05, 0x1C}), (Bytes{0x90, 0x00}));  // 1 2 3 4 Enter
   Bytes out;
   EXPECT_EQ(control(kVerifyPinDirect, {1, 2, 3}, out), IFD_COMMUNICATION_ERROR);
+}
+
+// What pcscd reacts to: a missing tag or protocol, a failed power action or
+// PTS, a time-out, a card that is not there.
+TEST(ResponseCodes, EachEntryPointAnswersItsOwnCodeForAnOutcome) {
+  struct Case {
+    Entry entry;
+    Outcome outcome;
+    RESPONSECODE code;
+  };
+  const Case cases[] = {
+      {Entry::kGetCapabilities, Outcome::kNotSupported, IFD_ERROR_TAG},
+      {Entry::kGetCapabilities, Outcome::kBufferTooSmall, IFD_ERROR_INSUFFICIENT_BUFFER},
+      {Entry::kSetProtocolParameters, Outcome::kNotSupported, IFD_PROTOCOL_NOT_SUPPORTED},
+      {Entry::kSetProtocolParameters, Outcome::kTimeout, IFD_ERROR_PTS_FAILURE},
+      {Entry::kSetProtocolParameters, Outcome::kFailed, IFD_ERROR_PTS_FAILURE},
+      {Entry::kPowerICC, Outcome::kTimeout, IFD_RESPONSE_TIMEOUT},
+      {Entry::kPowerICC, Outcome::kNoCard, IFD_ERROR_POWER_ACTION},
+      {Entry::kPowerICC, Outcome::kFailed, IFD_ERROR_POWER_ACTION},
+      {Entry::kTransmitToICC, Outcome::kNoCard, IFD_ICC_NOT_PRESENT},
+      {Entry::kTransmitToICC, Outcome::kTimeout, IFD_RESPONSE_TIMEOUT},
+      {Entry::kTransmitToICC, Outcome::kFailed, IFD_COMMUNICATION_ERROR},
+      {Entry::kControl, Outcome::kNotSupported, IFD_ERROR_NOT_SUPPORTED},
+      {Entry::kControl, Outcome::kBufferTooSmall, IFD_ERROR_INSUFFICIENT_BUFFER},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(responseCode(c.entry, c.outcome), c.code)
+        << static_cast<int>(c.entry) << "/" << static_cast<int>(c.outcome);
+  }
+  for (const Entry entry : {Entry::kGetCapabilities, Entry::kSetProtocolParameters,
+                            Entry::kPowerICC, Entry::kTransmitToICC, Entry::kControl}) {
+    EXPECT_EQ(responseCode(entry, Outcome::kSuccess), IFD_SUCCESS);
+  }
+}
+
+// Without a reader behind the Lun, every length comes back 0 with the error.
+TEST(HandlerWithoutReader, ErrorsLeaveNoLengthBehind) {
+  UCHAR buffer[64];
+  DWORD atrLength = sizeof buffer;
+  EXPECT_EQ(IFDHPowerICC(kLun, IFD_POWER_UP, buffer, &atrLength), IFD_NO_SUCH_DEVICE);
+  EXPECT_EQ(atrLength, 0u);
+  DWORD rxLength = sizeof buffer;
+  UCHAR apdu[] = {0x00, 0xB2, 0x01, 0xC4, 0x00};
+  SCARD_IO_HEADER send{0, 8};
+  EXPECT_EQ(IFDHTransmitToICC(kLun, send, apdu, sizeof apdu, buffer, &rxLength, nullptr),
+            IFD_NO_SUCH_DEVICE);
+  EXPECT_EQ(rxLength, 0u);
+  rxLength = sizeof buffer;
+  EXPECT_EQ(IFDHTransmitToICC(kLun, send, apdu, sizeof apdu, nullptr, &rxLength, nullptr),
+            IFD_COMMUNICATION_ERROR);
+  EXPECT_EQ(rxLength, 0u);
+  DWORD attributeLength = sizeof buffer;
+  EXPECT_EQ(IFDHGetCapabilities(kLun, TAG_IFD_ATR, &attributeLength, buffer), IFD_NO_SUCH_DEVICE);
 }
 
 TEST(HandlerWithoutKeyboard, TheChannelFailsAsWithoutATerminal) {

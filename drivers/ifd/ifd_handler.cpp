@@ -21,13 +21,18 @@ extern "C" {
 
 #include "drivers/ifd/device_name.h"
 #include "drivers/ifd/handler_keyboard.h"
+#include "drivers/ifd/handler_log.h"
 #include "drivers/ifd/ifd_reader.h"
+#include "drivers/ifd/response_code.h"
 
 namespace {
 
+using k52::ifd::Entry;
 using k52::ifd::IfdReader;
+using k52::ifd::LogPriority;
 using k52::ifd::Outcome;
 using k52::ifd::PowerAction;
+using k52::ifd::responseCode;
 
 // Creation and closing take it exclusively, every other call shared.
 std::shared_mutex channelMutex;
@@ -55,31 +60,9 @@ k52::ifd::KeyboardSource& keyboardSource() {
   return source;
 }
 
-void log(const std::string& text) {
-  std::fprintf(stderr, "libifd-varnel: %s\n", text.c_str());
-}
-
 // The reader of `lun`, or null.
 IfdReader* readerOf(DWORD lun) {
   return !exiting && reader && lun == readerLun ? reader.get() : nullptr;
-}
-
-RESPONSECODE general(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kSuccess:
-      return IFD_SUCCESS;
-    case Outcome::kBufferTooSmall:
-      return IFD_ERROR_INSUFFICIENT_BUFFER;
-    case Outcome::kNotSupported:
-      return IFD_NOT_SUPPORTED;
-    case Outcome::kTimeout:
-      return IFD_RESPONSE_TIMEOUT;
-    case Outcome::kNoCard:
-      return IFD_ICC_NOT_PRESENT;
-    case Outcome::kFailed:
-      break;
-  }
-  return IFD_COMMUNICATION_ERROR;
 }
 
 RESPONSECODE createChannel(DWORD lun, std::string_view deviceName) {
@@ -89,14 +72,15 @@ RESPONSECODE createChannel(DWORD lun, std::string_view deviceName) {
     char text[96];
     std::snprintf(text, sizeof text, "one reader per handler: Lun 0x%lX refused, it serves 0x%lX",
                   static_cast<unsigned long>(lun), static_cast<unsigned long>(readerLun));
-    log(text);
+    k52::ifd::logMessage(LogPriority::kError, text);
     return IFD_COMMUNICATION_ERROR;
   }
   const auto prefix = k52::ifd::prefixOfDeviceName(deviceName);
   try {
     reader = std::make_unique<IfdReader>(prefix, keyboardSource());
   } catch (const std::exception& e) {
-    log("no reader in " + prefix.root().string() + ": " + e.what());
+    k52::ifd::logMessage(LogPriority::kError,
+                         "no reader in " + prefix.root().string() + ": " + e.what());
     return IFD_COMMUNICATION_ERROR;
   }
   readerLun = lun;
@@ -182,10 +166,9 @@ RESPONSECODE IFDHGetCapabilities(DWORD Lun, DWORD Tag, PDWORD Length, PUCHAR Val
   std::vector<std::uint8_t> value;
   const Outcome outcome =
       r->attribute(Tag == TAG_IFD_ATR ? SCARD_ATTR_ATR_STRING : Tag, value, *Length);
-  if (outcome == Outcome::kNotSupported) return IFD_ERROR_TAG;
   if (outcome != Outcome::kSuccess) {
     *Length = 0;
-    return general(outcome);
+    return responseCode(Entry::kGetCapabilities, outcome);
   }
   std::memcpy(Value, value.data(), value.size());
   *Length = static_cast<DWORD>(value.size());
@@ -204,18 +187,18 @@ RESPONSECODE IFDHSetProtocolParameters(DWORD Lun, DWORD Protocol, UCHAR, UCHAR, 
     return IFD_PROTOCOL_NOT_SUPPORTED;
   }
   // The terminal negotiates the PTS itself when the protocol is set.
-  const Outcome outcome = r->setProtocol(static_cast<std::uint32_t>(Protocol));
-  if (outcome == Outcome::kNotSupported) return IFD_PROTOCOL_NOT_SUPPORTED;
-  return outcome == Outcome::kSuccess ? IFD_SUCCESS : IFD_ERROR_PTS_FAILURE;
+  return responseCode(Entry::kSetProtocolParameters,
+                      r->setProtocol(static_cast<std::uint32_t>(Protocol)));
 }
 
+// On every error the ATR's length is 0, as the contract has it.
 RESPONSECODE IFDHPowerICC(DWORD Lun, DWORD Action, PUCHAR Atr, PDWORD AtrLength) {
-  std::shared_lock lock(channelMutex);
-  IfdReader* r = readerOf(Lun);
-  if (r == nullptr) return IFD_NO_SUCH_DEVICE;
   if (AtrLength == nullptr) return IFD_COMMUNICATION_ERROR;
   const DWORD capacity = Atr ? *AtrLength : 0;
   *AtrLength = 0;
+  std::shared_lock lock(channelMutex);
+  IfdReader* r = readerOf(Lun);
+  if (r == nullptr) return IFD_NO_SUCH_DEVICE;
   PowerAction action;
   switch (Action) {
     case IFD_POWER_UP:
@@ -232,31 +215,29 @@ RESPONSECODE IFDHPowerICC(DWORD Lun, DWORD Action, PUCHAR Atr, PDWORD AtrLength)
   }
   std::vector<std::uint8_t> atr;
   const Outcome outcome = r->power(action, atr);
-  if (outcome != Outcome::kSuccess) {
-    return outcome == Outcome::kTimeout ? IFD_RESPONSE_TIMEOUT : IFD_ERROR_POWER_ACTION;
-  }
+  if (outcome != Outcome::kSuccess) return responseCode(Entry::kPowerICC, outcome);
   if (atr.size() > capacity) return IFD_ERROR_INSUFFICIENT_BUFFER;
   if (!atr.empty()) std::memcpy(Atr, atr.data(), atr.size());
   *AtrLength = static_cast<DWORD>(atr.size());
   return IFD_SUCCESS;
 }
 
+// On every error the answer's length is 0, as the contract has it.
 RESPONSECODE IFDHTransmitToICC(DWORD Lun, SCARD_IO_HEADER SendPci, PUCHAR TxBuffer, DWORD TxLength,
                                PUCHAR RxBuffer, PDWORD RxLength, PSCARD_IO_HEADER RecvPci) {
+  if (RxLength == nullptr) return IFD_COMMUNICATION_ERROR;
+  const DWORD capacity = *RxLength;
+  *RxLength = 0;
+  if (RxBuffer == nullptr || (TxBuffer == nullptr && TxLength > 0)) return IFD_COMMUNICATION_ERROR;
   std::shared_lock lock(channelMutex);
   IfdReader* r = readerOf(Lun);
   if (r == nullptr) return IFD_NO_SUCH_DEVICE;
-  if (RxLength == nullptr || RxBuffer == nullptr || (TxBuffer == nullptr && TxLength > 0)) {
-    return IFD_COMMUNICATION_ERROR;
-  }
-  const DWORD capacity = *RxLength;
-  *RxLength = 0;
   // pcscd gives the protocol's number here, not its mask.
   if (SendPci.Protocol > 1) return IFD_PROTOCOL_NOT_SUPPORTED;
   std::vector<std::uint8_t> answer;
   const Outcome outcome = r->transmit(
       1u << SendPci.Protocol, std::span<const std::uint8_t>(TxBuffer, TxLength), answer, capacity);
-  if (outcome != Outcome::kSuccess) return general(outcome);
+  if (outcome != Outcome::kSuccess) return responseCode(Entry::kTransmitToICC, outcome);
   std::memcpy(RxBuffer, answer.data(), answer.size());
   *RxLength = static_cast<DWORD>(answer.size());
   if (RecvPci) RecvPci->Protocol = SendPci.Protocol;
@@ -276,8 +257,7 @@ RESPONSECODE IFDHControl(DWORD Lun, DWORD dwControlCode, PUCHAR TxBuffer, DWORD 
   const Outcome outcome =
       r->control(static_cast<std::uint32_t>(dwControlCode),
                  std::span<const std::uint8_t>(TxBuffer, TxLength), out, RxLength);
-  if (outcome == Outcome::kNotSupported) return IFD_ERROR_NOT_SUPPORTED;
-  if (outcome != Outcome::kSuccess) return general(outcome);
+  if (outcome != Outcome::kSuccess) return responseCode(Entry::kControl, outcome);
   if (!out.empty()) std::memcpy(RxBuffer, out.data(), out.size());
   if (pdwBytesReturned) *pdwBytesReturned = static_cast<DWORD>(out.size());
   return IFD_SUCCESS;

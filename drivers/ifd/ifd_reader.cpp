@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "drivers/ifd/card_tracker.h"
+#include "drivers/ifd/handler_log.h"
 #include "drivers/ifd/pin_pad.h"
 #include "drivers/ifd/reader_host.h"
 #include "drivers/reader/varnel.h"
+#include "platform/nt/status_name.h"
 #include "platform/smclib/smclib.h"
 
 namespace k52::ifd {
@@ -40,6 +42,15 @@ Outcome outcomeOf(nt::NTSTATUS status) {
   }
 }
 
+// The outcome of varnel's answer to `request`; a failure is logged with the
+// status varnel gave, which the handler's response code no longer shows.
+Outcome outcomeOf(const char* request, nt::NTSTATUS status) {
+  if (!nt::NT_SUCCESS(status)) {
+    logMessage(LogPriority::kDebug, std::string(request) + ": " + nt::statusName(status));
+  }
+  return outcomeOf(status);
+}
+
 std::vector<std::uint8_t> ulong(nt::ULONG value) {
   std::vector<std::uint8_t> bytes(sizeof value);
   std::memcpy(bytes.data(), &value, sizeof value);
@@ -65,12 +76,13 @@ Outcome IfdReader::power(PowerAction action, std::vector<std::uint8_t>& atr) {
   atr.assign(kAtrCapacity, 0);
   const auto reply = host_->control(nt::IOCTL_SMARTCARD_POWER, ulong(minor), atr);
   atr.resize(nt::NT_SUCCESS(reply.status) && action != PowerAction::kDown ? reply.bytes : 0);
-  return outcomeOf(reply.status);
+  return outcomeOf("power", reply.status);
 }
 
 Outcome IfdReader::setProtocol(std::uint32_t mask) {
   std::uint8_t selected[4];
-  return outcomeOf(host_->control(nt::IOCTL_SMARTCARD_SET_PROTOCOL, ulong(mask), selected).status);
+  return outcomeOf("set protocol",
+                   host_->control(nt::IOCTL_SMARTCARD_SET_PROTOCOL, ulong(mask), selected).status);
 }
 
 Outcome IfdReader::transmit(std::uint32_t mask, std::span<const std::uint8_t> apdu,
@@ -82,7 +94,7 @@ Outcome IfdReader::transmit(std::uint32_t mask, std::span<const std::uint8_t> ap
   std::vector<std::uint8_t> out(kIoHeader + std::min(capacity, kLargestReply));
   const auto reply = host_->control(nt::IOCTL_SMARTCARD_TRANSMIT, in, out);
   answer.clear();
-  if (!nt::NT_SUCCESS(reply.status)) return outcomeOf(reply.status);
+  if (!nt::NT_SUCCESS(reply.status)) return outcomeOf("transmit", reply.status);
   if (reply.bytes < kIoHeader) return Outcome::kFailed;
   answer.assign(out.begin() + kIoHeader, out.begin() + static_cast<std::ptrdiff_t>(reply.bytes));
   return Outcome::kSuccess;
@@ -100,7 +112,7 @@ Outcome IfdReader::attribute(std::uint32_t tag, std::vector<std::uint8_t>& value
   value.assign(std::min(capacity, kLargestReply), 0);
   const auto reply = host_->control(nt::IOCTL_SMARTCARD_GET_ATTRIBUTE, ulong(tag), value);
   value.resize(nt::NT_SUCCESS(reply.status) ? reply.bytes : 0);
-  return outcomeOf(reply.status);
+  return outcomeOf("get attribute", reply.status);
 }
 
 Outcome IfdReader::control(std::uint32_t code, std::span<const std::uint8_t> in,
@@ -125,7 +137,7 @@ Outcome IfdReader::control(std::uint32_t code, std::span<const std::uint8_t> in,
   out.assign(std::min(capacity, kLargestReply), 0);
   const auto reply = host_->control(varnel::IOCTL_VARNEL_VENDOR, *request, out);
   out.resize(nt::NT_SUCCESS(reply.status) ? reply.bytes : 0);
-  return outcomeOf(reply.status);
+  return outcomeOf("vendor request", reply.status);
 }
 
 bool IfdReader::present() {
