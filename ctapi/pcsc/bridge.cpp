@@ -209,11 +209,10 @@ std::int8_t Bridge::terminalCommand(const Command& cmd, const Terminal& terminal
   } else if (outcome == Outcome::Failed && lenr > kFailedLengthLimit) {
     lenr = 2;
   }
-  // A two-byte answer other than the terminal's own 64 0x came from the
-  // card: the caller sees it as the card's (sad 0).
-  const bool pinCommand =
-      cmd.ins == CTBCS_INS_PERFORM_VERIFICATION || cmd.ins == CTBCS_INS_MODIFY_VERIFICATION_DATA;
-  if (pinCommand && lenr == 2 && !isTerminalAnswer({response, lenr})) dad = CTAPI_ADDR_ICC1;
+  // A two-byte answer that came back through the reader driver, other than
+  // the terminal's own 64 0x, is the card's: the caller sees sad 0. What the
+  // library answers itself stays the terminal's.
+  if (reply.relayed() && lenr == 2 && !isTerminalAnswer({response, lenr})) dad = CTAPI_ADDR_ICC1;
   traceResponse({response, lenr}, outcome == Outcome::Failed);
   return result;
 }

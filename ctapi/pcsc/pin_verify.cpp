@@ -131,7 +131,7 @@ Outcome pinCommand(Job& job, const PinTexts& texts) {
     return Outcome::Failed;
   }
   answer.resize(returned < answer.size() ? returned : answer.size());
-  job.response.set(answer);
+  job.response.relay(answer);
   trace.line(texts.finished, static_cast<unsigned>(answer.size()));
 
   if (answer.size() == 2 && !isTerminalAnswer(answer) && card.protocol == pcsc::kProtocolT1) {

@@ -107,12 +107,14 @@ TEST_F(PinCommandTest, RefusalsAndTheirResults) {
     const Reply r = verify(c.field, 0x18, c.p2);
     EXPECT_EQ(r.result, c.result) << c.what;
     EXPECT_EQ(r.bytes, c.response) << c.what;
+    EXPECT_EQ(r.sad, CTAPI_ADDR_CT) << c.what << ": the library's own answer";
   }
   EXPECT_TRUE(requests.empty());
 
   pcsc.reader(kReader).attributes[pcsc::kAttrUserAuthInputDevice] = {0x84, 0, 0, 0};
   const Reply display = verify(kCommandFirst);
   EXPECT_EQ(display.bytes, (Bytes{0x69, 0x00}));
+  EXPECT_EQ(display.sad, CTAPI_ADDR_CT);
   EXPECT_TRUE(traced("command not allowed - reader has no display and keyboard"));
   EXPECT_EQ(pcsc.liveHandles(), 0u);
 }
@@ -122,6 +124,7 @@ TEST_F(PinCommandTest, AFailedControlRequestReportsNoAnswer) {
   const Reply r = verify(kCommandFirst);
   EXPECT_EQ(r.result, ERR_HTSI);
   EXPECT_EQ(r.bytes, (Bytes{0x6F, 0x00}));
+  EXPECT_EQ(r.sad, CTAPI_ADDR_CT) << "no answer came back to pass on";
   EXPECT_EQ(transmits(), 0u);
   EXPECT_EQ(pcsc.liveHandles(), 0u);
 }
