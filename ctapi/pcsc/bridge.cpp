@@ -15,7 +15,7 @@ constexpr char kSeparator[] =
     "------------------------------------------------------------------\n";
 constexpr char kReaderGroup[] = "SCard$DefaultReaders";
 constexpr pcsc::Status kInvalidParameter = 0x80100004;  // SCARD_E_INVALID_PARAMETER
-// After a failed command a capacity above this is not taken for a length.
+// After a failed card exchange a capacity above this is not taken for a length.
 constexpr std::uint16_t kFailedLengthLimit = 50;
 
 std::string readerValueName(std::uint16_t ctn) {
@@ -206,8 +206,8 @@ std::int8_t Bridge::terminalCommand(const Command& cmd, const Terminal& terminal
       std::copy(bytes->begin(), bytes->end(), response);
       lenr = static_cast<std::uint16_t>(bytes->size());
     }
-  } else if (outcome == Outcome::Failed && lenr > kFailedLengthLimit) {
-    lenr = 2;
+  } else {
+    lenr = 0;  // the handler wrote nothing: no byte of the buffer is an answer
   }
   // A two-byte answer that came back through the reader driver, other than
   // the terminal's own 64 0x, is the card's: the caller sees sad 0. What the

@@ -181,15 +181,19 @@ TEST_F(BridgeTest, ResetCtTouchesNoReader) {
   EXPECT_TRUE(pcsc.calls.empty());
 }
 
-TEST_F(BridgeTest, TerminalCommandWithoutReaderFails) {
+TEST_F(BridgeTest, TerminalCommandWithoutReaderFailsWithNoResponse) {
   config.erase("ReaderName1");
   config["DEBUG"] = "on";
   bridge().init(1, 1);
-  const Reply r = send({0x20, 0x13, 0x00, 0x80}, CTAPI_ADDR_CT, 100);
-  EXPECT_EQ(r.result, ERR_HTSI);
-  EXPECT_EQ(r.lenr, 2) << "a capacity above 50 is cut to 2";
-  EXPECT_TRUE(traced("Error:  ReaderName1=blank"));
-  EXPECT_TRUE(traced("an error has occured"));
+  for (std::uint16_t capacity : {100, 10}) {
+    sinkLines.clear();
+    const Reply r = send({0x20, 0x13, 0x00, 0x80}, CTAPI_ADDR_CT, capacity);
+    EXPECT_EQ(r.result, ERR_HTSI);
+    EXPECT_EQ(r.lenr, 0) << "nothing was written into a buffer of " << capacity;
+    EXPECT_TRUE(traced("Error:  ReaderName1=blank"));
+    EXPECT_TRUE(traced("Data (0): ")) << "none of the caller's bytes in the trace";
+    EXPECT_TRUE(traced("an error has occured"));
+  }
 }
 
 TEST_F(BridgeTest, CardCommandsPassThroughUnchanged) {
