@@ -40,7 +40,7 @@ std::int8_t Bridge::init(std::uint16_t ctn, std::uint16_t pn) {
     if (lastPcscResult_ == pcsc::kSuccess) context_ = context;
     trace_.line("EstCtx:  res=%lX", static_cast<unsigned long>(lastPcscResult_));
   }
-  trace_.toFile("CT_init\n");
+  trace_.traceFile("CT_init\n");
   if (ctn > 255) {
     trace_.line("Error:  ctn > 255");
     return ERR_INVALID;
@@ -55,8 +55,8 @@ std::int8_t Bridge::init(std::uint16_t ctn, std::uint16_t pn) {
     trace_.line("Error:  %s=blank", valueName.c_str());
     return ERR_INVALID;
   }
-  trace_.toSink("Reader:  %s", reader.c_str());
-  trace_.toFile("Reader: %s", reader.c_str());
+  trace_.traceLine("Reader:  %s", reader.c_str());
+  trace_.traceFile("Reader: %s", reader.c_str());
   if (lastPcscResult_ != pcsc::kSuccess || context_ == 0) {
     trace_.line("Error:  EstablishContext failed");
     return ERR_INVALID;
@@ -66,15 +66,15 @@ std::int8_t Bridge::init(std::uint16_t ctn, std::uint16_t pn) {
     std::uint32_t len = sizeof names;
     lastPcscResult_ = env_.pcsc.listReaders(context_, kReaderGroup, names, len);
     names[sizeof names - 1] = '\0';
-    trace_.toSink("All Rd:  %s", names);
-    trace_.toFile("Readers: %s", names);
+    trace_.traceLine("All Rd:  %s", names);
+    trace_.traceFile("Readers: %s", names);
   }
   return OK;
 }
 
 std::int8_t Bridge::close(std::uint16_t ctn) {
   trace_.line(kSeparator);
-  trace_.toFile("CT_close\n");
+  trace_.traceFile("CT_close\n");
   trace_.line("CT_close:  ctn=%i ", ctn);
   const auto count = terminals_.close(ctn);
   if (!count) {
