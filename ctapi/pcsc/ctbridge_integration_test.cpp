@@ -46,6 +46,8 @@ class CtBridgeThroughPcscd : public ::testing::Test {
     ASSERT_TRUE(mkdtemp(dir.data()));
     prefixDir_ = dir;
     setenv("K52_PREFIX", dir.c_str(), 1);
+    // What the library swallows shows on stderr.
+    setenv("K52_DEBUG", "1", 1);
   }
   static void TearDownTestSuite() { std::filesystem::remove_all(prefixDir_); }
 
@@ -196,6 +198,18 @@ TEST_F(CtBridgeThroughPcscd, TracesThroughTheSinkLibraryAndIntoTheTraceFile) {
     EXPECT_NE(sink.find(both), std::string::npos) << both;
     EXPECT_NE(file.find(both), std::string::npos) << both;
   }
+}
+
+TEST_F(CtBridgeThroughPcscd, AnUnreadableConfigurationReadsAsEmptyAndTheDebugLogSaysWhy) {
+  const auto hive = win32::Prefix(prefixDir_).userHive();
+  std::filesystem::remove(hive);
+  std::filesystem::create_directory(hive);  // there, but no file to read
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(CT_init(1, 1), ERR_INVALID) << "no reader name could be read";
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  std::filesystem::remove(hive);
+  EXPECT_EQ(CT_close(1), OK);
+  EXPECT_NE(log.find("k52 ctbridge configuration: ReaderName1: "), std::string::npos) << log;
 }
 
 TEST_F(CtBridgeThroughPcscd, CardCommandWithoutCard) {
