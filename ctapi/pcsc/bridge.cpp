@@ -15,7 +15,7 @@ constexpr char kSeparator[] =
     "------------------------------------------------------------------\n";
 constexpr char kReaderGroup[] = "SCard$DefaultReaders";
 constexpr pcsc::Status kInvalidParameter = 0x80100004;  // SCARD_E_INVALID_PARAMETER
-// After a failed command a capacity above this is not taken for a length.
+// After a failed card exchange a capacity above this is not taken for a length.
 constexpr std::uint16_t kFailedLengthLimit = 50;
 
 std::string readerValueName(std::uint16_t ctn) {
@@ -40,7 +40,7 @@ std::int8_t Bridge::init(std::uint16_t ctn, std::uint16_t pn) {
     if (lastPcscResult_ == pcsc::kSuccess) context_ = context;
     trace_.line("EstCtx:  res=%lX", static_cast<unsigned long>(lastPcscResult_));
   }
-  trace_.toFile("CT_init\n");
+  trace_.traceFile("CT_init\n");
   if (ctn > 255) {
     trace_.line("Error:  ctn > 255");
     return ERR_INVALID;
@@ -55,8 +55,8 @@ std::int8_t Bridge::init(std::uint16_t ctn, std::uint16_t pn) {
     trace_.line("Error:  %s=blank", valueName.c_str());
     return ERR_INVALID;
   }
-  trace_.toSink("Reader:  %s", reader.c_str());
-  trace_.toFile("Reader: %s", reader.c_str());
+  trace_.traceLine("Reader:  %s", reader.c_str());
+  trace_.traceFile("Reader: %s", reader.c_str());
   if (lastPcscResult_ != pcsc::kSuccess || context_ == 0) {
     trace_.line("Error:  EstablishContext failed");
     return ERR_INVALID;
@@ -66,15 +66,15 @@ std::int8_t Bridge::init(std::uint16_t ctn, std::uint16_t pn) {
     std::uint32_t len = sizeof names;
     lastPcscResult_ = env_.pcsc.listReaders(context_, kReaderGroup, names, len);
     names[sizeof names - 1] = '\0';
-    trace_.toSink("All Rd:  %s", names);
-    trace_.toFile("Readers: %s", names);
+    trace_.traceLine("All Rd:  %s", names);
+    trace_.traceFile("Readers: %s", names);
   }
   return OK;
 }
 
 std::int8_t Bridge::close(std::uint16_t ctn) {
   trace_.line(kSeparator);
-  trace_.toFile("CT_close\n");
+  trace_.traceFile("CT_close\n");
   trace_.line("CT_close:  ctn=%i ", ctn);
   const auto count = terminals_.close(ctn);
   if (!count) {
@@ -206,14 +206,13 @@ std::int8_t Bridge::terminalCommand(const Command& cmd, const Terminal& terminal
       std::copy(bytes->begin(), bytes->end(), response);
       lenr = static_cast<std::uint16_t>(bytes->size());
     }
-  } else if (outcome == Outcome::Failed && lenr > kFailedLengthLimit) {
-    lenr = 2;
+  } else {
+    lenr = 0;  // the handler wrote nothing: no byte of the buffer is an answer
   }
-  // A two-byte answer other than the terminal's own 64 0x came from the
-  // card: the caller sees it as the card's (sad 0).
-  const bool pinCommand =
-      cmd.ins == CTBCS_INS_PERFORM_VERIFICATION || cmd.ins == CTBCS_INS_MODIFY_VERIFICATION_DATA;
-  if (pinCommand && lenr == 2 && !isTerminalAnswer({response, lenr})) dad = CTAPI_ADDR_ICC1;
+  // A two-byte answer that came back through the reader driver, other than
+  // the terminal's own 64 0x, is the card's: the caller sees sad 0. What the
+  // library answers itself stays the terminal's.
+  if (reply.relayed() && lenr == 2 && !isTerminalAnswer({response, lenr})) dad = CTAPI_ADDR_ICC1;
   traceResponse({response, lenr}, outcome == Outcome::Failed);
   return result;
 }

@@ -34,6 +34,24 @@ TEST_F(BridgeTest, TerminalNumberAbove255RegistersNothing) {
   EXPECT_EQ(pcsc.liveContexts(), 0u);
 }
 
+TEST_F(BridgeTest, TerminalZeroIsOpenOnlyAfterItsOwnInit) {
+  config["ReaderName0"] = kReader;
+  config["ReaderName5"] = kReader;
+  open(1);
+  EXPECT_EQ(bridge().close(0), ERR_INVALID) << "0 was never opened";
+  EXPECT_NE(bridge().context(), 0) << "terminal 1 still holds the context";
+  EXPECT_EQ(send({0x20, 0x11, 0x00, 0x00}, CTAPI_ADDR_CT, 258, 0).result, ERR_INVALID);
+
+  EXPECT_EQ(bridge().init(0, 1), OK);
+  EXPECT_EQ(bridge().init(5, 1), OK);
+  EXPECT_EQ(send({0x20, 0x11, 0x00, 0x00}, CTAPI_ADDR_CT, 258, 0).result, OK);
+  EXPECT_EQ(bridge().close(0), OK);
+  EXPECT_EQ(bridge().close(0), ERR_INVALID) << "one init, one close";
+  EXPECT_EQ(bridge().close(5), OK) << "5 kept its own entry";
+  EXPECT_EQ(bridge().close(1), OK);
+  EXPECT_EQ(pcsc.liveContexts(), 0u);
+}
+
 TEST_F(BridgeTest, FailedInitsKeepTheirRegistrationAndReportWhy) {
   config["DEBUG"] = "ON";
   EXPECT_EQ(bridge().init(3, 1), ERR_INVALID);
@@ -163,15 +181,19 @@ TEST_F(BridgeTest, ResetCtTouchesNoReader) {
   EXPECT_TRUE(pcsc.calls.empty());
 }
 
-TEST_F(BridgeTest, TerminalCommandWithoutReaderFails) {
+TEST_F(BridgeTest, TerminalCommandWithoutReaderFailsWithNoResponse) {
   config.erase("ReaderName1");
   config["DEBUG"] = "on";
   bridge().init(1, 1);
-  const Reply r = send({0x20, 0x13, 0x00, 0x80}, CTAPI_ADDR_CT, 100);
-  EXPECT_EQ(r.result, ERR_HTSI);
-  EXPECT_EQ(r.lenr, 2) << "a capacity above 50 is cut to 2";
-  EXPECT_TRUE(traced("Error:  ReaderName1=blank"));
-  EXPECT_TRUE(traced("an error has occured"));
+  for (std::uint16_t capacity : {100, 10}) {
+    sinkLines.clear();
+    const Reply r = send({0x20, 0x13, 0x00, 0x80}, CTAPI_ADDR_CT, capacity);
+    EXPECT_EQ(r.result, ERR_HTSI);
+    EXPECT_EQ(r.lenr, 0) << "nothing was written into a buffer of " << capacity;
+    EXPECT_TRUE(traced("Error:  ReaderName1=blank"));
+    EXPECT_TRUE(traced("Data (0): ")) << "none of the caller's bytes in the trace";
+    EXPECT_TRUE(traced("an error has occured"));
+  }
 }
 
 TEST_F(BridgeTest, CardCommandsPassThroughUnchanged) {

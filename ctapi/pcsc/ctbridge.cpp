@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "ctapi/pcsc/bridge.h"
+#include "ctapi/pcsc/entry_guard.h"
+#include "platform/diag/debug_log.h"
 #include "platform/pcsc/pcsclite_api.h"
 #include "platform/win32/library.h"
 #include "platform/win32/registry.h"
@@ -41,8 +43,10 @@ struct Process {
               win32::Registry(prefix).getString(win32::RootKey::CurrentUser, kConfigKey, name);
           if (value.size() >= kConfigBuffer) value.resize(kConfigBuffer - 1);
           return value;
-        } catch (const std::exception&) {
-          return std::string();  // an unreadable store reads as empty
+        } catch (const std::exception& e) {
+          // An unreadable store reads as empty.
+          diag::debugLog("ctbridge configuration", name + ": " + e.what());
+          return std::string();
         }
       },
       [this]() -> std::unique_ptr<TraceSink> {
@@ -66,16 +70,6 @@ Bridge& bridge() {
   return process.bridge;
 }
 
-// No exception crosses the C boundary.
-template <typename Result, typename Call>
-Result guarded(Result onError, Call call) {
-  try {
-    return call();
-  } catch (...) {
-    return onError;
-  }
-}
-
 }  // namespace
 }  // namespace k52::ctbridge
 
@@ -85,22 +79,24 @@ using k52::ctbridge::guarded;
 extern "C" {
 
 __attribute__((visibility("default"))) int8_t CT_init(uint16_t ctn, uint16_t pn) {
-  return guarded<int8_t>(ERR_HTSI, [&] { return bridge().init(ctn, pn); });
+  return guarded<int8_t>("ctbridge CT_init", ERR_HTSI, [&] { return bridge().init(ctn, pn); });
 }
 
 __attribute__((visibility("default"))) int8_t CT_data(uint16_t ctn, uint8_t* dad, uint8_t* sad,
                                                       uint16_t lenc, const uint8_t* command,
                                                       uint16_t* lenr, uint8_t* response) {
-  return guarded<int8_t>(
-      ERR_HTSI, [&] { return bridge().data(ctn, dad, sad, lenc, command, lenr, response); });
+  return guarded<int8_t>("ctbridge CT_data", ERR_HTSI, [&] {
+    return bridge().data(ctn, dad, sad, lenc, command, lenr, response);
+  });
 }
 
 __attribute__((visibility("default"))) int8_t CT_close(uint16_t ctn) {
-  return guarded<int8_t>(ERR_HTSI, [&] { return bridge().close(ctn); });
+  return guarded<int8_t>("ctbridge CT_close", ERR_HTSI, [&] { return bridge().close(ctn); });
 }
 
 __attribute__((visibility("default"))) int32_t CT_getrd(char* buffer, uint32_t* length) {
-  return guarded<int32_t>(static_cast<int32_t>(0x80100001),  // SCARD_F_INTERNAL_ERROR
+  return guarded<int32_t>("ctbridge CT_getrd",
+                          static_cast<int32_t>(0x80100001),  // SCARD_F_INTERNAL_ERROR
                           [&] { return bridge().getReaders(buffer, length); });
 }
 }

@@ -123,11 +123,31 @@ TEST_F(HandlerTest, RequestIccOutcomes) {
   }
 }
 
-TEST_F(HandlerTest, RequestIccOnAReaderWithoutCardChangeFlag) {
+TEST_F(HandlerTest, RequestIccOnAReaderWithoutCardChangeFlagGoesByTheCardState) {
   pcsc.reader(kReader).tracksCardChange = false;
-  const Reply r = send({0x20, 0x12, 0x01, 0x01});
-  EXPECT_EQ(r.bytes, (Bytes{0x62, 0x01}));
-  EXPECT_EQ(r.result, OK);
+  const struct {
+    const char* what;
+    std::optional<Duration> cardAt;  // from the start of the command
+    bool powered;
+    Bytes response;
+    Duration waited;
+  } cases[] = {
+      {"no card", std::nullopt, false, {0x62, 0x00}, 2s},
+      {"card inserted during the wait", 1500ms, false, withSw(kAtrT1, 0x90, 0x01), 2s},
+      {"card in, not powered", 0s, false, withSw(kAtrT1, 0x90, 0x01), 1s},
+      {"card powered", 0s, true, {0x62, 0x01}, 0s},
+  };
+  for (const auto& c : cases) {
+    pcsc.reader(kReader).removeAt(clock.now());
+    if (c.cardAt) insertCardAt(clock.now() + *c.cardAt);
+    if (c.powered) powerCard();
+    const auto start = clock.now();
+    const Reply r = send({0x20, 0x12, 0x01, 0x01, 0x01, 0x02});
+    EXPECT_EQ(r.result, OK) << c.what;
+    EXPECT_EQ(r.bytes, c.response) << c.what;
+    EXPECT_EQ(clock.now() - start, c.waited) << c.what;
+    EXPECT_EQ(pcsc.liveHandles(), 0u) << c.what;
+  }
 }
 
 TEST_F(HandlerTest, EjectIccOutcomes) {

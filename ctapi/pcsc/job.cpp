@@ -13,7 +13,7 @@ void Response::dataAndStatus(std::span<const std::uint8_t> data, std::uint8_t sw
   std::vector<std::uint8_t> bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(keep));
   bytes.push_back(sw1);
   bytes.push_back(sw2);
-  bytes_ = std::move(bytes);
+  set(std::move(bytes));
 }
 
 Connection::~Connection() {

@@ -24,15 +24,27 @@ class Response {
   std::uint16_t capacity() const { return capacity_; }
   const std::optional<std::vector<std::uint8_t>>& bytes() const { return bytes_; }
 
-  void status(std::uint8_t sw1, std::uint8_t sw2) { bytes_ = {sw1, sw2}; }
-  void set(std::vector<std::uint8_t> bytes) { bytes_ = std::move(bytes); }
+  void status(std::uint8_t sw1, std::uint8_t sw2) { set({sw1, sw2}); }
+  void set(std::vector<std::uint8_t> bytes) {
+    bytes_ = std::move(bytes);
+    relayed_ = false;
+  }
   // Data followed by SW1 SW2; with a capacity other than 0 the data are cut
   // so that both fit.
   void dataAndStatus(std::span<const std::uint8_t> data, std::uint8_t sw1, std::uint8_t sw2);
 
+  // An answer the reader driver passed back as the terminal or the card gave
+  // it, rather than one the library made up itself.
+  void relay(std::vector<std::uint8_t> bytes) {
+    set(std::move(bytes));
+    relayed_ = true;
+  }
+  bool relayed() const { return relayed_; }
+
  private:
   std::uint16_t capacity_;
   std::optional<std::vector<std::uint8_t>> bytes_;
+  bool relayed_ = false;
 };
 
 enum class Outcome { Done, Failed };

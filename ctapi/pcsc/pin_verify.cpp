@@ -2,6 +2,7 @@
 // the terminal's keypad and put into the card command by the terminal; the
 // library hands the data field to the reader driver's vendor request.
 #include <cstring>
+#include <optional>
 
 #include "ctapi/pcsc/data_objects.h"
 #include "ctapi/pcsc/handlers.h"
@@ -34,18 +35,28 @@ constexpr PinTexts kModify{0x6E, "CT-Cmd: CT_ModifyVerify", "CT_ModifyVerify",
 
 // The request: the code, then the data field; a command-to-perform object
 // standing first (or right behind a leading timer) gets the second byte of
-// its value once more, and its length one more.
-std::vector<std::uint8_t> vendorRequest(std::uint8_t code, std::span<const std::uint8_t> field) {
+// its value once more, and its length one more. nullopt when that object is
+// already as long as a length byte can say.
+std::optional<std::vector<std::uint8_t>> vendorRequest(std::uint8_t code,
+                                                       std::span<const std::uint8_t> field) {
   std::vector<std::uint8_t> request{code};
   request.insert(request.end(), field.begin(), field.end());
   std::size_t at = 1;  // P, counted in the request
   if (field.size() >= 3 && field[0] == kTimerTag && field[1] == 1) at += 3;
   if (at + 3 < request.size() && request[at] == kCommandTag) {
+    if (request[at + 1] == 0xFF) return std::nullopt;
     ++request[at + 1];
     const std::uint8_t repeated = request[at + 3];
     request.insert(request.begin() + static_cast<std::ptrdiff_t>(at + 4), repeated);
   }
   return request;
+}
+
+// Once the terminal or the library has answered, the command is done: a
+// failing release cannot undo what was answered.
+Outcome releaseDone(Connection& conn) {
+  conn.release(pcsc::kLeaveCard);
+  return Outcome::Done;
 }
 
 Outcome pinCommand(Job& job, const PinTexts& texts) {
@@ -98,7 +109,7 @@ Outcome pinCommand(Job& job, const PinTexts& texts) {
         });
     if (verdict != kAccept) {
       job.response.status(static_cast<std::uint8_t>(verdict >> 8), 0x00);
-      return releaseOutcome(conn.release(pcsc::kLeaveCard));
+      return releaseDone(conn);
     }
   }
 
@@ -106,7 +117,7 @@ Outcome pinCommand(Job& job, const PinTexts& texts) {
   if (!(auth & kAuthKeyboard) || (auth & kAuthDisplay)) {
     trace.line("command not allowed - reader has no display and keyboard");
     job.response.status(0x69, 0x00);
-    return releaseOutcome(conn.release(pcsc::kLeaveCard));
+    return releaseDone(conn);
   }
   if (!commandGiven || commandLength < kShortestCommand) {
     job.response.status(0x6A, 0x00);
@@ -114,11 +125,15 @@ Outcome pinCommand(Job& job, const PinTexts& texts) {
     return Outcome::Failed;
   }
 
-  const std::vector<std::uint8_t> request = vendorRequest(texts.requestCode, field);
+  const auto request = vendorRequest(texts.requestCode, field);
+  if (!request) {
+    job.response.status(0x67, 0x00);
+    return releaseDone(conn);
+  }
   std::vector<std::uint8_t> answer(kAnswerCapacity);
   std::uint32_t returned = 0;
   const pcsc::Status rv = job.env.pcsc.control(
-      conn.handle(), kVendorRequest, request.data(), static_cast<std::uint32_t>(request.size()),
+      conn.handle(), kVendorRequest, request->data(), static_cast<std::uint32_t>(request->size()),
       answer.data(), static_cast<std::uint32_t>(answer.size()), returned);
   if (texts.traceReturned) trace.line("%x", returned);
   if (rv != pcsc::kSuccess) {
@@ -131,7 +146,7 @@ Outcome pinCommand(Job& job, const PinTexts& texts) {
     return Outcome::Failed;
   }
   answer.resize(returned < answer.size() ? returned : answer.size());
-  job.response.set(answer);
+  job.response.relay(answer);
   trace.line(texts.finished, static_cast<unsigned>(answer.size()));
 
   if (answer.size() == 2 && !isTerminalAnswer(answer) && card.protocol == pcsc::kProtocolT1) {
@@ -141,7 +156,7 @@ Outcome pinCommand(Job& job, const PinTexts& texts) {
                                                      sizeof kDummy, discard, discardLen);
     trace.line("Transmit dummy:  lResult=%x", dummy);
   }
-  return releaseOutcome(conn.release(pcsc::kLeaveCard));
+  return releaseDone(conn);
 }
 
 }  // namespace

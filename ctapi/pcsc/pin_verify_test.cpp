@@ -107,13 +107,56 @@ TEST_F(PinCommandTest, RefusalsAndTheirResults) {
     const Reply r = verify(c.field, 0x18, c.p2);
     EXPECT_EQ(r.result, c.result) << c.what;
     EXPECT_EQ(r.bytes, c.response) << c.what;
+    EXPECT_EQ(r.sad, CTAPI_ADDR_CT) << c.what << ": the library's own answer";
   }
   EXPECT_TRUE(requests.empty());
 
   pcsc.reader(kReader).attributes[pcsc::kAttrUserAuthInputDevice] = {0x84, 0, 0, 0};
   const Reply display = verify(kCommandFirst);
   EXPECT_EQ(display.bytes, (Bytes{0x69, 0x00}));
+  EXPECT_EQ(display.sad, CTAPI_ADDR_CT);
   EXPECT_TRUE(traced("command not allowed - reader has no display and keyboard"));
+  EXPECT_EQ(pcsc.liveHandles(), 0u);
+}
+
+TEST_F(PinCommandTest, AFailedFinalReleaseLeavesTheCommandDone) {
+  pcsc.disconnectFailure = pcsc::kCommError;
+  const struct {
+    const char* what;
+    Bytes field;
+    Bytes response;
+  } cases[] = {
+      {"answer passed on", kCommandFirst, {0x90, 0x00}},
+      {"timer of two bytes", {0x80, 0x02, 0x00, 0x1E}, {0x67, 0x00}},
+      {"unknown tag", {0x51, 0x01, 0x00}, {0x69, 0x00}},
+  };
+  for (const auto& c : cases) {
+    const Reply r = verify(c.field);
+    EXPECT_EQ(r.result, OK) << c.what;
+    EXPECT_EQ(r.bytes, c.response) << c.what;
+  }
+}
+
+TEST_F(PinCommandTest, ACommandObjectWithNoRoomForTheRepeatedByteIsRefused) {
+  Bytes object = {0x52, 0xFF, 0xC1, 0x05, 0x00, 0x20, 0x00, 0x81};
+  object.resize(2 + 255, 0xFF);
+  Bytes behindTimer = {0x80, 0x01, 0x1E};
+  behindTimer.insert(behindTimer.end(), object.begin(), object.end());
+  for (const Bytes& field : {object, behindTimer}) {
+    // Extended length: 00 Lc-high Lc-low.
+    Bytes command = {0x20,
+                     0x18,
+                     0x01,
+                     0x00,
+                     0x00,
+                     static_cast<std::uint8_t>(field.size() >> 8),
+                     static_cast<std::uint8_t>(field.size())};
+    command.insert(command.end(), field.begin(), field.end());
+    const Reply r = send(command);
+    EXPECT_EQ(r.result, OK) << field.size();
+    EXPECT_EQ(r.bytes, (Bytes{0x67, 0x00})) << field.size();
+  }
+  EXPECT_TRUE(requests.empty()) << "no request with a length byte wrapped to 0";
   EXPECT_EQ(pcsc.liveHandles(), 0u);
 }
 
@@ -122,6 +165,7 @@ TEST_F(PinCommandTest, AFailedControlRequestReportsNoAnswer) {
   const Reply r = verify(kCommandFirst);
   EXPECT_EQ(r.result, ERR_HTSI);
   EXPECT_EQ(r.bytes, (Bytes{0x6F, 0x00}));
+  EXPECT_EQ(r.sad, CTAPI_ADDR_CT) << "no answer came back to pass on";
   EXPECT_EQ(transmits(), 0u);
   EXPECT_EQ(pcsc.liveHandles(), 0u);
 }

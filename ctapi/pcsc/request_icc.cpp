@@ -55,10 +55,11 @@ Outcome requestIcc(Job& job) {
   const pcsc::Status flagRead = conn.readAttribute32(pcsc::kAttrIccPresented, changed);
   trace.line("SCardGetAttrib:  lResult=%x", flagRead);
   trace.line("SCardGetAttrib:  dwPresAttrib=%x", changed);
-  if (flagRead != pcsc::kSuccess || (card.state >= pcsc::kSwallowed && changed == 0)) {
+  // A reader that cannot tell whether the card changed leaves it to the card
+  // state: a card that is up counts as the one already activated.
+  if (card.state >= pcsc::kSwallowed && (flagRead != pcsc::kSuccess || changed == 0)) {
     trace.line("RequestICC: card already inserted and activated");
     job.response.status(0x62, 0x01);
-    if (!conn.connected()) return Outcome::Failed;
     return releaseOutcome(conn.release(pcsc::kLeaveCard));
   }
 

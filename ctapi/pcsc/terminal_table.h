@@ -1,7 +1,8 @@
 // The terminals a process has opened: 256 slots of {ctn, count}.
 //
-// A slot whose ctn is 0 is free; terminal number 0 therefore always matches
-// the first free slot, and works like any other number.
+// A slot is in use while its count is above 0. Only slots in use hold a
+// terminal number, so terminal number 0 is open only after CT_init(0), like
+// any other number, and never stands for a free slot.
 #pragma once
 
 #include <array>
@@ -27,10 +28,12 @@ class TerminalTable {
   // Counts one closing; the new count, or nullopt when ctn is not open.
   std::optional<std::uint32_t> close(std::uint32_t ctn);
 
-  // The slot index of ctn, or nullopt.
+  // The slot index of ctn, or nullopt when it is not open.
   std::optional<std::size_t> find(std::uint32_t ctn) const;
 
  private:
+  std::optional<std::size_t> firstFree() const;
+
   std::array<Slot, kSlots> slots_{};
 };
 

@@ -47,14 +47,14 @@ void Trace::line(const char* pattern, ...) {
   emitFile(text);
 }
 
-void Trace::toSink(const char* pattern, ...) {
+void Trace::traceLine(const char* pattern, ...) {
   va_list args;
   va_start(args, pattern);
   emitSink(format(pattern, args));
   va_end(args);
 }
 
-void Trace::toFile(const char* pattern, ...) {
+void Trace::traceFile(const char* pattern, ...) {
   va_list args;
   va_start(args, pattern);
   emitFile(format(pattern, args));

@@ -28,11 +28,12 @@ class Trace {
   bool on() const { return mode_ != TraceMode::Off; }
   const std::string& directory() const { return dir_; }
 
-  // A message to both sinks.
+  // A message to both sinks: what traceLine and traceFile do, in one call.
   void line(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // A message to one sink only.
-  void toSink(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void toFile(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // A message to the outside trace sink only, when it is loaded.
+  void traceLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // A message to the trace file only, in file mode.
+  void traceFile(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   // `prefix` followed by every byte in `itemFormat` ("%02x " or "%02X,").
   void bytes(const char* prefix, const char* itemFormat, std::span<const std::uint8_t> data);

@@ -96,6 +96,9 @@ bool takeControlCode(ChannelExtension* ext, UCHAR code) {
   if (ext->leadInSeen) {
     if (code == 0x7F || code == 0xFF) {
       ext->frameMode = 1;
+      // A frame always begins with a high nibble, even when the last one was
+      // cut off in the middle of a byte (an unhook, an abandoned frame).
+      ext->nibblePhase = 0;
       return true;
     }
     ext->leadInSeen = 0;

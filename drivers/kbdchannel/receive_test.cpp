@@ -150,6 +150,21 @@ TEST(ChannelReceive, DetachLetsEverythingThroughAgain) {
   EXPECT_EQ(rig.dataCallbacks().size(), 2u);
 }
 
+TEST(ChannelReceive, FrameAfterAnUnhookInsideAByteIsReadFromItsFirstNibble) {
+  sim::EchoFirmware echo;
+  ChannelRig rig(echo);
+  ASSERT_EQ(rig.attach(), nt::STATUS_SUCCESS);
+  rig.run(100ms);
+  sendCodes(rig, {0x64, 0x7F, 0x10, 0x10, 0x10});  // cut off after a high nibble
+  EXPECT_EQ(rig.drainFifoValues(), (Bytes{0x00}));
+  ASSERT_EQ(rig.detach(), nt::STATUS_SUCCESS);
+  ASSERT_EQ(rig.attach(), nt::STATUS_SUCCESS);
+  rig.run(100ms);
+  sendCodes(rig, {0x64, 0x7F, 0x10, 0x10, 0x10, 0x11, 0x1A, 0x1B, 0x1E});
+  EXPECT_EQ(rig.drainFifoValues(), (Bytes{0x00, 0x01, 0xAB}));
+  EXPECT_EQ(rig.pc().reader().codes(), (Bytes{0x1E})) << "a key after the frame is a keystroke";
+}
+
 TEST(ChannelReceive, WorksOnTheRealClockWithRealThreads) {
   sim::EchoFirmware echo;
   ChannelRig rig(echo, RigOptions{.clocking = nt::Clocking::Real});

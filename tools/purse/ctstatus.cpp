@@ -58,8 +58,11 @@ EXPORT std::int8_t CT_data(std::uint16_t ctn, std::uint8_t* dad, std::uint8_t* s
                            std::uint8_t* response) {
   const auto data = behind().functions.data;
   if (!data) return ERR_HTSI;
-  const bool status = k52::balview::asksIccStatus(*dad, lenc, command);
-  const std::uint16_t capacity = *lenr;
+  // Missing arguments are the library behind's to refuse; only a complete
+  // call can be a status request whose answer is rewritten.
+  const bool complete = dad && sad && lenr && response && command;
+  const bool status = complete && k52::balview::asksIccStatus(*dad, lenc, command);
+  const std::uint16_t capacity = complete ? *lenr : 0;
   const std::int8_t result = data(ctn, dad, sad, lenc, command, lenr, response);
   if (result == OK && status && capacity >= 5) {
     k52::balview::shortenIccStatus(data, ctn, lenr, response);

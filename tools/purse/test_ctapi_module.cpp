@@ -1,5 +1,6 @@
 // A CT-API library for the loader tests: it answers the way the keyboard
-// terminal library does with an active purse card holding 12.34 DM. Built a
+// terminal library does with an active purse card holding 12.34 DM, and
+// refuses missing arguments with ERR_INVALID. Built a
 // second time without CT_close (K52_WITHOUT_CLOSE) to see a missing entry.
 #include <cstdint>
 #include <cstring>
@@ -38,6 +39,7 @@ EXPORT std::int8_t CT_init(std::uint16_t, std::uint16_t) {
 EXPORT std::int8_t CT_data(std::uint16_t ctn, std::uint8_t* dad, std::uint8_t* sad,
                            std::uint16_t lenc, const std::uint8_t* command, std::uint16_t* lenr,
                            std::uint8_t* response) {
+  if (!dad || !sad || !lenr || !response || (lenc != 0 && !command)) return -1;
   const std::uint8_t requester = *sad;
   *sad = *dad;
   *dad = requester;
