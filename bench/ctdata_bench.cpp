@@ -64,8 +64,8 @@ void BM_CtDataCardCommand(benchmark::State& state) {
   for (auto _ : state) {
     std::uint8_t dad = CTAPI_ADDR_ICC1, sad = CTAPI_ADDR_HOST;
     std::uint16_t lenr = sizeof response;
-    if (CT_data(1, &dad, &sad, static_cast<std::uint16_t>(kReadRecord.size()),
-                kReadRecord.data(), &lenr, response) != OK) {
+    if (CT_data(1, &dad, &sad, static_cast<std::uint16_t>(kReadRecord.size()), kReadRecord.data(),
+                &lenr, response) != OK) {
       state.SkipWithError("CT_data failed");
       break;
     }

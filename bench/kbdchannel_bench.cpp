@@ -68,7 +68,7 @@ BENCHMARK(BM_FilterFrameAndKeystrokes);
 void BM_WireRoundTrip(benchmark::State& state) {
   const auto length = static_cast<std::size_t>(state.range(0));
   sim::EchoFirmware echo;
-  kbdchannel::ChannelRig rig(echo);
+  kbdchannel::ChannelRig rig(echo, {.timeIncrement = static_cast<std::uint32_t>(state.range(1))});
   if (rig.attach() != STATUS_SUCCESS) {
     state.SkipWithError("attach failed");
     return;
@@ -94,7 +94,12 @@ void BM_WireRoundTrip(benchmark::State& state) {
   state.counters["line_ms_10k"] = lineBits / 10.0;
   state.counters["x_slow_line"] = ms / (lineBits / 10.0);
 }
-BENCHMARK(BM_WireRoundTrip)->Arg(1)->Arg(16)->Arg(64)->Arg(256)->Iterations(3);
+// state.range(1): the machine's clock tick in 100 ns units, 1 ms and NT's
+// default 15.625 ms.
+BENCHMARK(BM_WireRoundTrip)
+    ->ArgNames({"bytes", "tick"})
+    ->ArgsProduct({{1, 16, 64, 256}, {10'000, 156'250}})
+    ->Iterations(3);
 
 }  // namespace
 

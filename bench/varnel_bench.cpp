@@ -39,17 +39,22 @@ std::shared_ptr<sim::Card> benchCard() {
   return card;
 }
 
-void exchange(benchmark::State& state, bool serial) {
+enum class Line { kKeyboard, kSerial };
+
+// state.range(0): the answer's length; state.range(1): 0 for T=0, 1 for T=1.
+void exchange(benchmark::State& state, Line line, nt::Clocking clocking) {
+  const bool serial = line == Line::kSerial;
   const auto data = static_cast<std::uint8_t>(state.range(0) - 2);
-  varnel::ReaderRig rig(
-      serial ? varnel::ReaderRigOptions{.port = "COM1", .serial = varnel::SerialEnd::kTerminal}
-             : varnel::ReaderRigOptions{});
+  const nt::ULONG protocol = state.range(1) ? nt::SCARD_PROTOCOL_T1 : nt::SCARD_PROTOCOL_T0;
+  varnel::ReaderRig rig(serial ? varnel::ReaderRigOptions{.port = "COM1",
+                                                          .serial = varnel::SerialEnd::kTerminal,
+                                                          .clocking = clocking}
+                               : varnel::ReaderRigOptions{.clocking = clocking});
   (serial ? rig.serialTerminal() : rig.terminal()).insertCard(benchCard());
   Bytes select = {0x00, 0xA4, 0x04, 0x0C, sizeof kAid};
   select.insert(select.end(), std::begin(kAid), std::end(kAid));
-  if (rig.start() != nt::STATUS_SUCCESS ||
-      rig.setProtocol(nt::SCARD_PROTOCOL_T0).status != nt::STATUS_SUCCESS ||
-      rig.transmit(nt::SCARD_PROTOCOL_T0, select).out != Bytes{0x90, 0x00}) {
+  if (rig.start() != nt::STATUS_SUCCESS || rig.setProtocol(protocol).status != nt::STATUS_SUCCESS ||
+      rig.transmit(protocol, select).out != Bytes{0x90, 0x00}) {
     state.SkipWithError("the reader did not come up");
     return;
   }
@@ -57,40 +62,57 @@ void exchange(benchmark::State& state, bool serial) {
   Duration wire{0};
   for (auto _ : state) {
     const Duration start = rig.scheduler().now();
-    const auto answer = rig.transmit(nt::SCARD_PROTOCOL_T0, read);
+    const auto answer = rig.transmit(protocol, read);
     if (answer.out.size() != data + 2u) {
       state.SkipWithError("wrong answer");
       return;
     }
     wire += rig.scheduler().now() - start;
   }
-  const double c = read.size();
-  const double a = data + 2.0;
+  // A T=1 block adds its prologue (NAD, PCB, LEN) and its LRC both ways.
+  const double blockBytes = protocol == nt::SCARD_PROTOCOL_T1 ? 4 : 0;
+  const double c = read.size() + blockBytes;
+  const double a = data + 2.0 + blockBytes;
   const double bits =
       serial ? ((3 + c) + (3 + a)) * 12 : ((4 + 2 * (1 + c)) * 2 + 2 + 2 * (3 + a)) * 11;
   const double lineRate = serial ? 9600.0 : 16700.0;
   const double seconds = std::chrono::duration<double>(wire).count() / state.iterations();
+  state.counters["ms_per_apdu"] = seconds * 1000;
   state.counters["apdu_per_s"] = 1.0 / seconds;
   state.counters["line_limit_apdu_per_s"] = lineRate / bits;
 }
 
 void BM_KeyboardLine(benchmark::State& state) {
-  exchange(state, false);
+  exchange(state, Line::kKeyboard, nt::Clocking::Virtual);
 }
 void BM_SerialLine(benchmark::State& state) {
-  exchange(state, true);
+  exchange(state, Line::kSerial, nt::Clocking::Virtual);
+}
+// The same exchange on the real clock with the keyboard in-process: what the
+// real-time machinery costs without the port link of a keyboard process.
+void BM_KeyboardLineRealClock(benchmark::State& state) {
+  exchange(state, Line::kKeyboard, nt::Clocking::Real);
+}
+
+void sizesAndProtocols(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"answer", "t1"})->ArgsProduct({{5, 255}, {0, 1}});
 }
 BENCHMARK(BM_KeyboardLine)
-    ->Arg(5)
-    ->Arg(255)
+    ->Apply(sizesAndProtocols)
     ->Iterations(5)
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SerialLine)
-    ->Arg(5)
-    ->Arg(255)
+    ->Apply(sizesAndProtocols)
     ->Iterations(5)
     ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeyboardLineRealClock)
+    ->ArgNames({"answer", "t1"})
+    ->ArgsProduct({{5}, {0, 1}})
+    ->Iterations(10)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -27,6 +27,7 @@ struct RigOptions {
   std::optional<std::uint16_t> refusedPort = std::nullopt;   // a port the bus will not translate
   sim::KeyboardPcConfig pc = {};
   nt::Clocking clocking = nt::Clocking::Virtual;
+  std::optional<std::uint32_t> timeIncrement = std::nullopt;  // the machine's clock tick
 };
 
 class ChannelRig {
@@ -150,6 +151,10 @@ class ChannelRig {
     }
     if (options.keyboardCwt) {
       registry.set(win32::RootKey::LocalMachine, key, "KeyboardCWT", *options.keyboardCwt);
+    }
+    if (options.timeIncrement) {
+      registry.set(win32::RootKey::LocalMachine, nt::kMachineSettingsKey, nt::kTimeIncrementValue,
+                   *options.timeIncrement);
     }
     return prefix;
   }
