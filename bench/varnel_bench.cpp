@@ -95,7 +95,7 @@ void BM_KeyboardLineRealClock(benchmark::State& state) {
 }
 
 void sizesAndProtocols(benchmark::internal::Benchmark* b) {
-  b->ArgNames({"answer", "t1"})->ArgsProduct({{5, 255}, {0, 1}});
+  b->ArgNames({"answer", "t1"})->ArgsProduct({{11, 255}, {0, 1}});
 }
 BENCHMARK(BM_KeyboardLine)
     ->Apply(sizesAndProtocols)
@@ -109,7 +109,7 @@ BENCHMARK(BM_SerialLine)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeyboardLineRealClock)
     ->ArgNames({"answer", "t1"})
-    ->ArgsProduct({{5}, {0, 1}})
+    ->ArgsProduct({{11}, {0, 1}})
     ->Iterations(10)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
