@@ -1,7 +1,8 @@
 // The reader driver's card exchanges: APDUs per second of simulated wire
-// time for a 5-byte and a 255-byte answer, over the keyboard line and over
-// the serial line, against each line's physical limit, and the host's CPU
-// time per APDU (the simulation's own cost included).
+// time for an 11-byte answer (the purse's balance record) and a 255-byte one,
+// over T=0 and T=1, over the keyboard line and over the serial line, against
+// each line's physical limit, and the host's CPU time per APDU (the
+// simulation's own cost included).
 //
 // Limits. Keyboard line: the command frame goes out as 4 + 2(1 + C) nibble
 // codes, each 11 bits and acknowledged by an 11-bit 0xFE; the answer comes
