@@ -7,7 +7,7 @@
 namespace k52::varnel {
 namespace {
 
-constexpr LONGLONG kFirstPoll = -100'000'000;  // 10 s, relative
+constexpr LONGLONG kFirstPoll100ns = -100'000'000;  // 10 s, relative
 constexpr char kVendorName[] = "Varnel GmbH";
 constexpr char kIfdType[] = "QLM B1-SerialSmartcardReader";
 
@@ -127,7 +127,7 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   r->readerDevice = device;
   r->serialFile = serialFile;
   r->serialDevice = serialDevice;
-  r->timeIncrement = KeQueryTimeIncrement();
+  r->timeIncrement100ns = KeQueryTimeIncrement();
   device->Flags |= DO_BUFFERED_IO;
   r->transport = serialFile ? kTransportSerial : kTransportKeyboard;
   KeInitializeSpinLock(&r->claimLock);
@@ -135,7 +135,7 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   if (!NT_SUCCESS(VARNEL_InitCommPort(sc))) {
     return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
   }
-  r->replyTimeout = kDefaultReplyTimeout;
+  r->replyTimeout = kDefaultReplyTimeout100ns;
   setDefaults(sc);
   r->rememberedState = SCARD_ABSENT;
   r->t1SendSequence = r->t1ReceiveSequence = 0x40;
@@ -171,7 +171,7 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
   }
   ++readersStarted;
-  r->replyTimeout = kDefaultReplyTimeout;
+  r->replyTimeout = kDefaultReplyTimeout100ns;
   if (!NT_SUCCESS(SmartcardCreateLink(&ext->linkName, &name))) {
     return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
   }
@@ -182,7 +182,7 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   r->rememberedState = sc->ReaderCapabilities.CurrentState;
   KeInitializeTimer(&r->pollTimer);
   KeInitializeDpc(&r->pollDpc, ReaderPollingDpc, r);
-  ArmPolling(r, kFirstPoll);
+  ArmPolling(r, kFirstPoll100ns);
   return STATUS_SUCCESS;
 }
 

@@ -156,7 +156,7 @@ NTSTATUS ClientInit(READER_EXTENSION* r) {
   r->channelFile = nullptr;
   r->channelAttached = 0;
   r->pendingFifoCount = 0;
-  r->timeIncrement = KeQueryTimeIncrement();
+  r->timeIncrement100ns = KeQueryTimeIncrement();
   NTSTATUS status = CreateThreads(r);
   if (!NT_SUCCESS(status)) return status;
   status = InitClientServer(r);
@@ -187,16 +187,16 @@ NTSTATUS PS2SendReceive(PSMARTCARD_EXTENSION sc) {
   const NTSTATUS sent = SendStringCardTerminal(r, length, r->uTransmitBuffer + 2);
 
   ULONG expected = 3;
-  const ULONG base = r->replyTimeout / 10'000;
-  ULONG limit = base + 1000;
-  const ULONG start = GetTickCount(r);
+  const ULONG baseMs = r->replyTimeout / 10'000;
+  ULONG limitMs = baseMs + 1000;
+  const ULONG startMs = GetTickCount(r);
   for (;;) {
     if (r->removing) return STATUS_DEVICE_DATA_ERROR;
     const ULONG count = r->receiveCount;
     if (count >= 2) expected = answerLength(r) + 2;
-    if (count >= 3) limit = base + 100 * expected;
+    if (count >= 3) limitMs = baseMs + 100 * expected;
     if (count >= expected && count >= 3) break;
-    if (GetTickCount(r) - start >= limit) break;
+    if (GetTickCount(r) - startMs >= limitMs) break;
   }
   WaitX(kAnswerPauseMs);
   const ULONG count = r->receiveCount;

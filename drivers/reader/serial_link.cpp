@@ -12,7 +12,7 @@ constexpr ULONG kSetupPauseMs = 200;
 constexpr ULONG kReadCode = 1000;   // the smart card class's read pseudo code
 constexpr ULONG kWriteCode = 1001;  // and its write pseudo code
 constexpr ULONG kLargestSerialAnswer = 260;
-constexpr ULONG kPerByteTimeout = 200'000;  // 20 ms per answer byte
+constexpr ULONG kPerByteTimeout100ns = 200'000;  // 20 ms per answer byte
 
 NTSTATUS serialDone(PDEVICE_OBJECT, PIRP, PVOID context) {
   KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
@@ -105,7 +105,7 @@ NTSTATUS VARNEL_InitCommPort(PSMARTCARD_EXTENSION sc) {
   READER_EXTENSION* r = sc->ReaderExtension;
   XDS();
   if (r->transport == kTransportKeyboard) return ClientInit(r);
-  r->replyTimeout = kDefaultReplyTimeout;
+  r->replyTimeout = kDefaultReplyTimeout100ns;
   SERIAL_TIMEOUTS timeouts{30, 300, 300'000, 0, 5000};
   SERIAL_BAUD_RATE baud{9600};
   SERIAL_LINE_CONTROL line{STOP_BITS_2, EVEN_PARITY, 8};
@@ -141,7 +141,7 @@ NTSTATUS SerialSendReceive(PSMARTCARD_EXTENSION sc) {
     SerialPurge(r);
     if (r->wtxState == 5) {
       r->wtxState = 0;  // the card's extension ends with the silence
-      r->replyTimeout = kDefaultReplyTimeout;
+      r->replyTimeout = kDefaultReplyTimeout100ns;
     }
     return STATUS_IO_TIMEOUT;
   }
@@ -151,7 +151,7 @@ NTSTATUS SerialSendReceive(PSMARTCARD_EXTENSION sc) {
   if (remaining > kLargestSerialAnswer) return STATUS_DEVICE_DATA_ERROR;
   r->receiveCount = 3;
   if (remaining == 0) return STATUS_SUCCESS;
-  r->replyTimeout = (remaining + 200) * kPerByteTimeout;
+  r->replyTimeout = (remaining + 200) * kPerByteTimeout100ns;
   status = VARNEL_SerialIo(r, kReadCode, 0, remaining, 3, &got);
   if (status == STATUS_IO_TIMEOUT || (NT_SUCCESS(status) && got < remaining)) {
     SerialPurge(r);

@@ -21,8 +21,8 @@ void DumpData(const UCHAR*, ULONG length) {
 ULONG GetTickCount(READER_EXTENSION* r) {
   LARGE_INTEGER ticks;
   KeQueryTickCount(&ticks);
-  return static_cast<ULONG>(static_cast<unsigned long long>(ticks.QuadPart) * r->timeIncrement /
-                            10'000);
+  return static_cast<ULONG>(static_cast<unsigned long long>(ticks.QuadPart) *
+                            r->timeIncrement100ns / 10'000);
 }
 
 void WaitX(ULONG ms) {

@@ -6,7 +6,7 @@
 namespace k52::varnel {
 namespace {
 
-constexpr LONGLONG kPollInterval = -11'000'000;  // 1.1 s, relative
+constexpr LONGLONG kPollInterval100ns = -11'000'000;  // 1.1 s, relative
 constexpr ULONG kClaimStepMs = 50;
 constexpr ULONG kClaimSettleMs = 5;
 constexpr ULONG kCleanupPauseMs = 30;
@@ -49,7 +49,7 @@ void pollCardStatus(READER_EXTENSION* r) {
     sc->LastError = 0;
   }
   r->rememberedState = state;
-  if (!r->removing) ArmPolling(r, kPollInterval);
+  if (!r->removing) ArmPolling(r, kPollInterval100ns);
   KIRQL irql;
   KeAcquireSpinLock(&r->claimLock, &irql);
   r->busy = 0;
@@ -123,10 +123,10 @@ void stopThread(READER_EXTENSION* r, volatile ULONG* command, KEVENT* wakeUp, HA
 
 }  // namespace
 
-void ArmPolling(READER_EXTENSION* r, LONGLONG interval) {
-  r->pollInterval = interval;
+void ArmPolling(READER_EXTENSION* r, LONGLONG interval100ns) {
+  r->pollInterval100ns = interval100ns;
   LARGE_INTEGER due;
-  due.QuadPart = interval;
+  due.QuadPart = interval100ns;
   KeSetTimer(&r->pollTimer, due, &r->pollDpc);
 }
 
@@ -140,7 +140,7 @@ void ReaderPollingDpc(PKDPC, PVOID context, PVOID, PVOID) {
   }
   KeReleaseSpinLockFromDpcLevel(&r->claimLock);
   if (!claimed) {
-    ArmPolling(r, r->pollInterval);  // a request runs: poll after it
+    ArmPolling(r, r->pollInterval100ns);  // a request runs: poll after it
     return;
   }
   r->NotifyThreadCmd = kThreadPollRequested;
