@@ -83,6 +83,24 @@ TEST(ReaderFrame, TheVendorRequestNeedsAPinPadReader) {
   EXPECT_NE(ReaderRig::ulongOf(rig.attribute(nt::SCARD_ATTR_USER_AUTH_INPUT_DEVICE).out), 6u);
 }
 
+TEST(ReaderFrame, TheVendorFunctionWithNothingStagedRefusesAndKeepsTheReplyTimeout) {
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer :
+       {Bytes{0x64}, capabilities(tagged(0x01, "K52-3100 Keyboard-Reader B")), kNoCard, kNoCard}) {
+    terminal.addAnswer(answer);
+  }
+  ReaderRig rig(terminal);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  EXPECT_EQ(rig.control(nt::SCARD_CTL_CODE(3000), {}, 32).status,
+            nt::STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(terminal.commands().size(), 4u);  // nothing went to the terminal
+  // The terminal says nothing more: the next exchange still gives up after
+  // the usual 4 s and 1 s, not after a PIN entry's 15 s or 45 s.
+  const Duration start = rig.scheduler().now();
+  EXPECT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_UNRECOGNIZED_MEDIA);
+  EXPECT_LT(rig.scheduler().now() - start, 5400ms);
+}
+
 TEST(ReaderFrame, StatusQueryGoesOutAsOneByteStringAndASilentTerminalFailsAfterFiveSeconds) {
   sim::ScriptedFirmware terminal;
   for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);

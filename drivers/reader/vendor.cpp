@@ -30,10 +30,12 @@ bool HasPinPad(const VENDOR_ATTR& vendor) {
 }
 
 void PrepareVendorFrame(READER_EXTENSION* r) {
-  std::memcpy(r->uTransmitBuffer, r->staging, r->stagingLength);
-  r->dwTransmitBufferLen = r->stagingLength;
+  const ULONG staged = r->stagingLength;
+  r->stagingLength = 0;  // sent once
+  std::memcpy(r->uTransmitBuffer, r->staging, staged);
+  r->dwTransmitBufferLen = staged;
   UCHAR* command = r->uTransmitBuffer + kFrameCodeAt;  // offsets count from the command byte
-  const ULONG length = r->stagingLength - 2;
+  const ULONG length = staged - kFrameCodeAt;
   const ULONG k = length > 3 && command[1] == kTimerTag ? 3 : 0;
   ULONG timeout100ns = command[0] == kVerify ? kVerifyTimeout100ns : kModifyTimeout100ns;
   // The user needs the time the timer object grants to type the PIN.
@@ -77,8 +79,16 @@ NTSTATUS InterpretVendorAnswer(PSMARTCARD_EXTENSION sc, NTSTATUS linkStatus) {
 }
 
 NTSTATUS VARNEL_Specific(PSMARTCARD_EXTENSION sc) {
+  READER_EXTENSION* r = sc->ReaderExtension;
   XDS();
-  if (!HasPinPad(sc->VendorAttr)) return STATUS_NOT_SUPPORTED;
+  if (!HasPinPad(sc->VendorAttr)) {
+    r->stagingLength = 0;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // Only the vendor request stages a frame. Whatever else the library hands
+  // here (an unknown control code, a vendor attribute) must not send it
+  // again: the keypad would ask for the PIN once more.
+  if (r->stagingLength <= kFrameCodeAt) return STATUS_INVALID_DEVICE_REQUEST;
   return VARNEL_ReadWrite(kVendor, sc);
 }
 
