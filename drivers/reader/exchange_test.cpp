@@ -77,6 +77,21 @@ TEST_F(ReaderExchange, TheCardsWaitingTimeExtensionMovesTheBlockToCommand6C) {
   EXPECT_EQ(framesSent(rig, 6, 0x6C), 1u);
 }
 
+TEST_F(ReaderExchange, APollBetweenTwoT1TransmitsLeavesTheLinkInStep) {
+  // A card offering both protocols, switched to T=1 by a PTS: the terminal
+  // now reports it in specific mode, which the poll sees as a new state.
+  startWith(sim::AtrProtocols::kT0AndT1, nt::SCARD_PROTOCOL_T1);
+  rig.run(created + 11s - rig.scheduler().now());
+  ASSERT_EQ(framesSent(rig, 1, 0x65), 1u);  // the poll ran
+  const auto record = rig.transmit(nt::SCARD_PROTOCOL_T1, kReadBalance);
+  EXPECT_EQ(record.status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(record.out, kBalanceRecord);
+  // One I-block (the APDU of 5 bytes in a block of 9), and no R- or S-block
+  // of a link that lost count (IFS request, resynchronisation).
+  EXPECT_EQ(framesSent(rig, 10, 0x67), 1u);
+  EXPECT_EQ(framesSent(rig, 5, 0x67) + framesSent(rig, 6, 0x67), 0u);
+}
+
 TEST_F(ReaderExchange, LongCommandsAreChainedInT1) {
   startWith(sim::AtrProtocols::kT1, nt::SCARD_PROTOCOL_T1);
   Bytes select = {0x00, 0xA4, 0x04, 0x0C, 200};

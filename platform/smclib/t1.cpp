@@ -261,6 +261,9 @@ namespace smc {
 
 void resetT1(PSMARTCARD_EXTENSION ext) {
   T1_DATA& t = ext->T1;
+  const auto& atr = ext->CardCapabilities.ATR;
+  t.AtrLength = std::min<UCHAR>(atr.Length, sizeof t.Atr);
+  std::memcpy(t.Atr, atr.Buffer, t.AtrLength);
   const UCHAR ifsc = ext->CardCapabilities.T1.IFSC;
   t.IFSC = ifsc ? ifsc : T1_IFSD_DEFAULT;
   t.IFSD = T1_IFSD_DEFAULT;
@@ -270,6 +273,12 @@ void resetT1(PSMARTCARD_EXTENSION ext) {
   t.IfsdNegotiated = FALSE;
   t.ResyncPending = FALSE;
   t.State = kIdle;
+}
+
+bool t1LinkBelongsToAtr(const SMARTCARD_EXTENSION& ext) {
+  const T1_DATA& t = ext.T1;
+  const auto& atr = ext.CardCapabilities.ATR;
+  return atr.Length == t.AtrLength && std::memcmp(atr.Buffer, t.Atr, t.AtrLength) == 0;
 }
 
 void closeT1Exchange(PSMARTCARD_EXTENSION ext) {
