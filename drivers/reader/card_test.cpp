@@ -32,6 +32,18 @@ TEST(ReaderCard, ACardInsertedAtStartIsPoweredAndSpeaksT0) {
   EXPECT_EQ(tail(record.out, 2), (Bytes{0x90, 0x00}));
 }
 
+TEST(ReaderCard, SelectingTheSelectedProtocolAgainAnswersIt) {
+  ReaderRig rig;
+  rig.insertPurse();
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  ASSERT_EQ(rig.setProtocol(nt::SCARD_PROTOCOL_T0).status, nt::STATUS_SUCCESS);
+  for (const nt::ULONG mask : {nt::SCARD_PROTOCOL_T0, nt::SCARD_PROTOCOL_Tx}) {
+    const auto again = rig.setProtocol(mask);
+    EXPECT_EQ(again.status, nt::STATUS_SUCCESS) << mask;
+    EXPECT_EQ(again.out, ReaderRig::ulong(nt::SCARD_PROTOCOL_T0)) << mask;
+  }
+}
+
 TEST(ReaderCard, ACardOfferingOnlyT1IsSwitchedToItAtReset) {
   ReaderRig rig;
   rig.insertPurse(sim::AtrProtocols::kT1);

@@ -117,6 +117,16 @@ NTSTATUS sendPts(PSMARTCARD_EXTENSION sc, ULONG protocol) {
   return status;
 }
 
+// The selected protocol as the request's 32-bit answer.
+void answerSelected(PSMARTCARD_EXTENSION sc) {
+  if (!sc->IoRequest.ReplyBuffer || sc->IoRequest.ReplyBufferLength < sizeof(ULONG)) return;
+  const ULONG selected = sc->CardCapabilities.Protocol.Selected;
+  for (std::size_t i = 0; i < sizeof selected; ++i) {
+    sc->IoRequest.ReplyBuffer[i] = static_cast<UCHAR>(selected >> (8 * i));
+  }
+  if (sc->IoRequest.Information) *sc->IoRequest.Information = sizeof selected;
+}
+
 }  // namespace
 
 NTSTATUS SetModeT0(PSMARTCARD_EXTENSION sc) {
@@ -139,6 +149,7 @@ NTSTATUS VARNEL_SetProtocol(PSMARTCARD_EXTENSION sc) {
   const ULONG selectedAtEntry = card.Protocol.Selected;
   XDS();
   if (sc->ReaderCapabilities.CurrentState == SCARD_SPECIFIC && (requested & selectedAtEntry)) {
+    answerSelected(sc);
     return STATUS_SUCCESS;
   }
   VARNEL_StartCardTracking(sc);
@@ -174,14 +185,7 @@ NTSTATUS VARNEL_SetProtocol(PSMARTCARD_EXTENSION sc) {
   if (card.Protocol.Selected != SCARD_PROTOCOL_UNDEFINED) {
     sc->ReaderCapabilities.CurrentState = SCARD_SPECIFIC;
   }
-  if (NT_SUCCESS(status) && sc->IoRequest.ReplyBuffer &&
-      sc->IoRequest.ReplyBufferLength >= sizeof(ULONG)) {
-    const ULONG selected = card.Protocol.Selected;
-    for (std::size_t i = 0; i < sizeof selected; ++i) {
-      sc->IoRequest.ReplyBuffer[i] = static_cast<UCHAR>(selected >> (8 * i));
-    }
-    if (sc->IoRequest.Information) *sc->IoRequest.Information = sizeof selected;
-  }
+  if (NT_SUCCESS(status)) answerSelected(sc);
   VARNEL_StopCardTracking(sc);
   return status;
 }
