@@ -79,15 +79,21 @@ NTSTATUS resetCard(PSMARTCARD_EXTENSION sc, ULONG kind) {
     result = STATUS_BUFFER_TOO_SMALL;
   }
 
+  // The terminal confirms the ATR; a reset it does not confirm found no
+  // card to speak to, and must not pass for a success with an empty ATR.
   UCHAR after = kNoStatus;
   queryStatus(sc, &after);
   if (!(after & kStatusAtr)) {
     forgetAtr(sc, SCARD_PRESENT);
-  } else if (!(after & kStatusInserted)) {
+    return STATUS_INVALID_DEVICE_STATE;
+  }
+  if (!(after & kStatusInserted)) {
     forgetAtr(sc, SCARD_ABSENT);
     return STATUS_INVALID_DEVICE_STATE;
-  } else if (!(after & kStatusKind)) {
+  }
+  if (!(after & kStatusKind)) {
     forgetAtr(sc, SCARD_PRESENT);
+    return STATUS_INVALID_DEVICE_STATE;
   }
   return result;
 }

@@ -78,7 +78,9 @@ NTSTATUS interpretT1(PSMARTCARD_EXTENSION sc, NTSTATUS linkStatus) {
     r->wtxState = 0;
     r->replyTimeout = kDefaultReplyTimeout100ns;
   }
-  if (!NT_SUCCESS(linkStatus) || (code != kAnswerData && code != kAnswerError)) return linkStatus;
+  if (!NT_SUCCESS(linkStatus)) return linkStatus;
+  // Only these carry a block of the card's; anything else is no answer.
+  if (code != kAnswerData && code != kAnswerError) return STATUS_DEVICE_DATA_ERROR;
   if (!takeAnswer(sc)) return STATUS_DEVICE_DATA_ERROR;
   const UCHAR* reply = sc->SmartcardReply.Buffer;
   if (sc->SmartcardReply.BufferLength > kBlockPcbAt && isIBlock(reply[kBlockPcbAt])) {
@@ -96,7 +98,11 @@ NTSTATUS interpretT0(PSMARTCARD_EXTENSION sc, NTSTATUS linkStatus) {
     r->t0GoOnWaiting = 1;
     return STATUS_MORE_PROCESSING_REQUIRED;
   }
-  if (length == 0 || length - 1 >= kT0LargestAnswer || !takeAnswer(sc)) return linkStatus;
+  // An answer the exchange cannot take, or of a code it does not know, is
+  // no answer of the card's: it must not end the transmit as a success.
+  if (length == 0 || length - 1 >= kT0LargestAnswer || !takeAnswer(sc)) {
+    return STATUS_DEVICE_DATA_ERROR;
+  }
   if (code == kAnswerData) {
     r->t0RetryCount = 0;
     return SmartcardT0Reply(sc);
@@ -106,7 +112,7 @@ NTSTATUS interpretT0(PSMARTCARD_EXTENSION sc, NTSTATUS linkStatus) {
     if (++r->t0RetryCount >= kT0ErrorAnswers) return STATUS_IO_TIMEOUT;
     return STATUS_MORE_PROCESSING_REQUIRED;
   }
-  return linkStatus;
+  return STATUS_DEVICE_DATA_ERROR;
 }
 
 }  // namespace

@@ -109,11 +109,13 @@ NTSTATUS sendPts(PSMARTCARD_EXTENSION sc, ULONG protocol) {
   } else {
     SetModeT0(sc);
   }
+  r->ptsInProgress = 0;
+  // A PTS the card never got selects nothing: the next request tries again.
+  if (!NT_SUCCESS(status)) return status;
   r->ptsDoneT1 = t1;
   r->ptsDoneT0 = !t1;
   sc->ReaderCapabilities.CurrentState = SCARD_SPECIFIC;
   card.Protocol.Selected = protocol;
-  r->ptsInProgress = 0;
   return status;
 }
 
@@ -175,7 +177,7 @@ NTSTATUS VARNEL_SetProtocol(PSMARTCARD_EXTENSION sc) {
     const ULONG protocol = wantsT1 ? SCARD_PROTOCOL_T1 : SCARD_PROTOCOL_T0;
     if (supported & protocol) {
       if (selectedAtEntry != protocol) status = sendPts(sc, protocol);
-      card.Protocol.Selected = protocol;
+      if (NT_SUCCESS(status)) card.Protocol.Selected = protocol;
     } else {
       status = STATUS_NOT_SUPPORTED;
     }
