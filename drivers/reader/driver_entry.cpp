@@ -145,9 +145,13 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   if (!NT_SUCCESS(StartWorkerThreads(r))) {
     return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
   }
-  NTSTATUS status = SmartcardInitialize(sc);
-  if (NT_SUCCESS(status)) sc->OsData->DeviceObject = device;
-  if (NT_SUCCESS(status)) status = VARNEL_ReadWrite(kCheck, sc);
+  // Tracking, cleanup and removal all go through the library's data: without
+  // it there is no reader.
+  if (!NT_SUCCESS(SmartcardInitialize(sc))) {
+    return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
+  }
+  sc->OsData->DeviceObject = device;
+  NTSTATUS status = VARNEL_ReadWrite(kCheck, sc);
   if (!NT_SUCCESS(status) && r->transport == kTransportSerial) {
     // No terminal on the port: the keyboard's own terminal, then.
     status = switchToKeyboard(r);

@@ -1,6 +1,7 @@
 // Reader creation and the terminal link, against a scripted terminal.
 #include <gtest/gtest.h>
 
+#include "drivers/reader/test_pool_shortage.h"
 #include "drivers/reader/test_reader_rig.h"
 
 namespace k52::varnel {
@@ -70,6 +71,18 @@ TEST(ReaderFrame, AMalformedCapabilityAnswerStopsTheReader) {
   ReaderRig rig(terminal);
   EXPECT_EQ(rig.start(), nt::STATUS_NO_SUCH_DEVICE);
   EXPECT_EQ(rig.pc().kernel().findDevice(kDeviceName), nullptr);
+}
+
+TEST(ReaderFrame, NoReaderWhenTheSmartCardLibraryCannotStart) {
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);
+  ReaderRig rig(terminal);
+  {
+    const PoolShortage shortage;
+    EXPECT_EQ(rig.start(), nt::STATUS_NO_SUCH_DEVICE);
+  }
+  EXPECT_EQ(rig.pc().kernel().findDevice(kDeviceName), nullptr);
+  EXPECT_TRUE(terminal.commands().empty());
 }
 
 TEST(ReaderFrame, TheVendorRequestNeedsAPinPadReader) {
