@@ -1,6 +1,8 @@
 // Card exchanges: T=0 commands, T=1 blocks and PTS requests through the
 // terminal, and the transmit request built on them.
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "drivers/reader/reader.h"
 
@@ -17,6 +19,12 @@ constexpr ULONG kWtxUnit100ns = 30'000'000;  // 3 s per unit of the card's reque
 constexpr int kT0ErrorAnswers = 5;
 constexpr ULONG kT0LargestAnswer = 270;
 constexpr ULONG kLargestRequest = 512;
+
+// A time of 100 ns units in the 32 bits the reader holds it in: 143 units
+// of the card's request and more would wrap (to a few seconds) otherwise.
+ULONG clampedTime100ns(ULONGLONG time100ns) {
+  return static_cast<ULONG>(std::min<ULONGLONG>(time100ns, std::numeric_limits<ULONG>::max()));
+}
 
 bool isIBlock(UCHAR pcb) {
   return (pcb & 0x80) == 0;
@@ -71,9 +79,10 @@ NTSTATUS interpretT1(PSMARTCARD_EXTENSION sc, NTSTATUS linkStatus) {
                           answerLength(r) >= 1 + kBlockInfAt + 1 &&
                           block[kBlockPcbAt] == kWtxRequest;
   if (wtxRequest) {
-    r->wtxTime100ns = block[kBlockInfAt] * kWtxUnit100ns;
+    const ULONGLONG extension100ns = ULONGLONG{block[kBlockInfAt]} * kWtxUnit100ns;
+    r->wtxTime100ns = clampedTime100ns(extension100ns);
     r->wtxState = kWtxInForce;
-    r->replyTimeout = r->wtxTime100ns + kDefaultReplyTimeout100ns;
+    r->replyTimeout = clampedTime100ns(extension100ns + kDefaultReplyTimeout100ns);
   } else if (r->wtxState == kWtxInForce) {
     r->wtxState = 0;
     r->replyTimeout = kDefaultReplyTimeout100ns;
