@@ -195,10 +195,7 @@ void VARNEL_RemoveDevice(PDEVICE_OBJECT device) {
   READER_EXTENSION* r = &ext->ReaderExtension;
   PSMARTCARD_EXTENSION sc = &ext->SmartcardExtension;
   XDS();
-  r->removing = 1;
-  while (r->requestPending || r->busy) WaitX(200);
-  r->requestPending = 1;
-  r->busy = 1;
+  ClaimReaderForRemoval(r);
   // The terminal is told; with the removal flag set nobody waits for its
   // answer.
   VARNEL_ReadWrite(kRemoved, sc);

@@ -216,6 +216,9 @@ void ArmPolling(READER_EXTENSION* r, LONGLONG interval100ns);
 // Claims the reader for a request against the polling, and gives it back.
 void ClaimReader(READER_EXTENSION* r);
 void ReleaseReader(READER_EXTENSION* r);
+// Sets the removal flag and claims the reader for good once the running
+// request or poll has given it back.
+void ClaimReaderForRemoval(READER_EXTENSION* r);
 
 // The driver frame.
 NTSTATUS VARNEL_CreateClose(PDEVICE_OBJECT device, PIRP irp);
