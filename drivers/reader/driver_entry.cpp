@@ -131,6 +131,7 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   device->Flags |= DO_BUFFERED_IO;
   r->transport = serialFile ? kTransportSerial : kTransportKeyboard;
   KeInitializeSpinLock(&r->claimLock);
+  KeInitializeEvent(&r->removalEvent, NotificationEvent, FALSE);
 
   if (!NT_SUCCESS(VARNEL_InitCommPort(sc))) {
     return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);

@@ -42,26 +42,7 @@ class ReaderExchange : public ::testing::Test {
   }
   sim::ContactCard& contacts() { return *rig.terminal().slot().contacts(); }
 
-  // Reads the balance in a thread of its own, as an application would while
-  // the test goes on; `transmitStatus` stays STATUS_PENDING until it is done.
-  void transmitInBackground() {
-    rig.closeHandle();
-    rig.scheduler().startThread("application", [this] {
-      auto handle = rig.pc().kernel().openDevice(kDeviceName);
-      ASSERT_NE(handle, nullptr);
-      std::vector<std::uint8_t> out(64);
-      transmitStatus =
-          handle
-              ->deviceIoControl(nt::IOCTL_SMARTCARD_TRANSMIT,
-                                ReaderRig::transmitInput(nt::SCARD_PROTOCOL_T0, kReadBalance), out)
-              .status;
-      transmitEnd = rig.scheduler().now();
-    });
-  }
-
   ReaderRig rig;
-  nt::NTSTATUS transmitStatus = nt::STATUS_PENDING;
-  Duration transmitEnd{};
   Duration created{};  // the polling timer was armed just before
 };
 
@@ -141,29 +122,29 @@ TEST_F(ReaderExchange, APollFallingDueDuringATransmitWaitsForIt) {
 TEST_F(ReaderExchange, RemovalEndsAWaitAtOnce) {
   startWith(sim::AtrProtocols::kT0, nt::SCARD_PROTOCOL_T0);
   contacts().t0Transport().options().workTime = 60s;
-  transmitInBackground();
+  const auto transmit = rig.transmitInBackground(nt::SCARD_PROTOCOL_T0, kReadBalance);
   rig.run(1s);
-  ASSERT_EQ(transmitStatus, nt::STATUS_PENDING);
+  ASSERT_EQ(transmit->status, nt::STATUS_PENDING);
   const Duration unloadAt = rig.scheduler().now();
   rig.unload();  // waits 3 s, then removes the reader
-  EXPECT_EQ(transmitStatus, nt::STATUS_DEVICE_DATA_ERROR);
-  EXPECT_LT(transmitEnd - unloadAt, 3500ms);
+  EXPECT_EQ(transmit->status, nt::STATUS_DEVICE_DATA_ERROR);
+  EXPECT_LT(transmit->end - unloadAt, 3500ms);
   EXPECT_EQ(rig.pc().kernel().findDevice(kDeviceName), nullptr);
 }
 
 TEST_F(ReaderExchange, NoPollStartsOnceRemovalHasBegun) {
   startWith(sim::AtrProtocols::kT0, nt::SCARD_PROTOCOL_T0);
   contacts().t0Transport().options().workTime = 60s;
-  transmitInBackground();
+  const auto transmit = rig.transmitInBackground(nt::SCARD_PROTOCOL_T0, kReadBalance);
   // The transmit holds the reader when the first poll falls due, 10 s after
   // creation, which puts it off by another 10 s. Removal begins (3 s into
   // the unload) 100 ms before that, and ends the transmit's wait at once:
   // the reader is free when the poll falls due, before removal claims it.
   rig.run(created + 16900ms - rig.scheduler().now());
-  ASSERT_EQ(transmitStatus, nt::STATUS_PENDING);
+  ASSERT_EQ(transmit->status, nt::STATUS_PENDING);
   rig.pc().wiring().hostBytes().clear();
   rig.unload();
-  EXPECT_LT(transmitEnd, created + 20s);
+  EXPECT_LT(transmit->end, created + 20s);
   EXPECT_EQ(framesSent(rig, 1, 0x65), 0u);
 }
 

@@ -86,6 +86,7 @@ struct READER_EXTENSION {
   HANDLE notifyThread;
   KEVENT startStopEvent;
   volatile UCHAR removing;
+  KEVENT removalEvent;  // signalled with the removal flag, for waits that block
 };
 
 struct DEVICE_EXTENSION {

@@ -59,9 +59,14 @@ NTSTATUS VARNEL_SerialIo(READER_EXTENSION* r, ULONG code, ULONG inLength, ULONG 
   IoCallDriver(r->serialDevice, irp);
   LARGE_INTEGER timeout;
   timeout.QuadPart = -static_cast<LONGLONG>(r->replyTimeout);
-  const bool timedOut =
-      KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, &timeout) == STATUS_TIMEOUT;
-  if (timedOut) {
+  // A wait for the terminal's answer also ends when the reader is removed;
+  // writes and port requests go through, the terminal is told of removal.
+  PVOID ends[] = {&done, &r->removalEvent};
+  const NTSTATUS waited = KeWaitForMultipleObjects(code == kReadCode ? 2 : 1, ends, WaitAny,
+                                                   Executive, KernelMode, FALSE, &timeout, nullptr);
+  const bool timedOut = waited == STATUS_TIMEOUT;
+  const bool removed = waited == STATUS_WAIT_0 + 1;
+  if (timedOut || removed) {
     IoCancelIrp(irp);
     KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
   }
@@ -69,6 +74,7 @@ NTSTATUS VARNEL_SerialIo(READER_EXTENSION* r, ULONG code, ULONG inLength, ULONG 
   const ULONG information = static_cast<ULONG>(irp->IoStatus.Information);
   IoFreeIrp(irp);
   std::memset(r->uTransmitBuffer, 0, sizeof r->uTransmitBuffer);
+  if (removed) return STATUS_DEVICE_DATA_ERROR;
   if (timedOut || (code == kReadCode && status == STATUS_TIMEOUT)) return STATUS_IO_TIMEOUT;
   const ULONG used = information < outLength ? information : outLength;
   if (transferred) *transferred = code == kWriteCode ? information : used;
@@ -150,8 +156,8 @@ NTSTATUS SerialSendReceive(PSMARTCARD_EXTENSION sc) {
   const ULONG remaining = length ? length - 1 : 0;
   if (remaining > kLargestSerialAnswer) return STATUS_DEVICE_DATA_ERROR;
   r->receiveCount = 3;
-  if (remaining == 0) return STATUS_SUCCESS;
   r->replyTimeout = (remaining + 200) * kPerByteTimeout100ns;
+  if (remaining == 0) return STATUS_SUCCESS;
   status = VARNEL_SerialIo(r, kReadCode, 0, remaining, 3, &got);
   if (status == STATUS_IO_TIMEOUT || (NT_SUCCESS(status) && got < remaining)) {
     SerialPurge(r);

@@ -124,6 +124,43 @@ TEST(ReaderSerial, TheLongestWaitingTimeExtensionIsWaitedFor) {
   }
 }
 
+TEST(ReaderSerial, RemovalEndsAWaitAtOnce) {
+  ReaderRig rig({.port = "COM1", .serial = SerialEnd::kTerminal});
+  rig.serialTerminal().insertCard(std::make_shared<sim::Card>(
+      sim::makePurseCard(sim::PurseConfig{1234}, sim::AtrProtocols::kT0)));
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  ASSERT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T0, kSelectPurse).out, (Bytes{0x90, 0x00}));
+  rig.serialTerminal().slot().contacts()->t0Transport().options().workTime = 60s;
+  const auto transmit = rig.transmitInBackground(nt::SCARD_PROTOCOL_T0, kReadBalance);
+  rig.run(1s);
+  ASSERT_EQ(transmit->status, nt::STATUS_PENDING);
+  const Duration unloadAt = rig.scheduler().now();
+  rig.unload();  // waits 3 s, then removes the reader
+  EXPECT_EQ(transmit->status, nt::STATUS_DEVICE_DATA_ERROR);
+  EXPECT_LT(transmit->end - unloadAt, 3100ms);
+  EXPECT_LT(rig.scheduler().now() - unloadAt, 6500ms);
+}
+
+TEST(ReaderSerial, EachAnswerSetsTheTimeOutOfTheNext) {
+  ReaderRig rig({.port = "COM1", .serial = SerialEnd::kSilent});
+  // A status answer of 200 bytes gives the next exchange 200 x 20 ms on top
+  // of the 4 s; the bare answer to the power-off gives the one after it
+  // back its 4 s.
+  Bytes status = {0x00, 0xC9, 0x64, 0x19, 0x00, 0x00, 0x03};
+  status.resize(2 + 0xC9, 0x00);
+  CannedTerminal terminal(rig.serialLine(), {{0x60, {0x00, 0x01, 0x64}},
+                                             {0x69, {0x00, 0x03, 0x68, 0x60, 0x05}},
+                                             {0x65, status},
+                                             {0x63, {0x00, 0x01, 0x64}}});
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  const Duration start = rig.scheduler().now();
+  // Status, power off, then a power on that gets no answer.
+  EXPECT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_UNRECOGNIZED_MEDIA);
+  const Duration took = rig.scheduler().now() - start;
+  EXPECT_GT(took, 4s);
+  EXPECT_LT(took, 6s);
+}
+
 TEST(ReaderSerial, AnAnswerAnnouncingMoreThan260BytesIsRefused) {
   ReaderRig rig({.port = "COM1", .serial = SerialEnd::kSilent});
   CannedTerminal terminal(rig.serialLine(),

@@ -156,6 +156,29 @@ class ReaderRig {
     return reply;
   }
 
+  // A transmit request sent from a thread of its own, as an application
+  // sends it while the test goes on: its status stays STATUS_PENDING until
+  // it is done, at `end`. Takes the device from the rig's own handle.
+  struct Background {
+    nt::NTSTATUS status = nt::STATUS_PENDING;
+    Duration end{};
+  };
+  std::shared_ptr<Background> transmitInBackground(nt::ULONG protocol,
+                                                   std::vector<std::uint8_t> apdu) {
+    closeHandle();
+    auto background = std::make_shared<Background>();
+    scheduler().startThread("application", [this, background, protocol, apdu] {
+      auto handle = pc_.kernel().openDevice(kDeviceName);
+      ASSERT_NE(handle, nullptr);
+      std::vector<std::uint8_t> out(8 + 258);
+      background->status =
+          handle->deviceIoControl(nt::IOCTL_SMARTCARD_TRANSMIT, transmitInput(protocol, apdu), out)
+              .status;
+      background->end = scheduler().now();
+    });
+    return background;
+  }
+
  private:
   static win32::Prefix writeSettings(const win32::TempDir& dir, const ReaderRigOptions& options) {
     win32::Prefix prefix(dir.path());

@@ -171,6 +171,7 @@ void ClaimReaderForRemoval(READER_EXTENSION* r) {
     KIRQL irql;
     KeAcquireSpinLock(&r->claimLock, &irql);
     r->removing = 1;
+    KeSetEvent(&r->removalEvent, IO_NO_INCREMENT, FALSE);
     const bool free = !r->requestPending && !r->busy;
     if (free) r->requestPending = r->busy = 1;
     KeReleaseSpinLock(&r->claimLock, irql);
