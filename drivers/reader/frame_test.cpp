@@ -133,5 +133,17 @@ TEST(ReaderFrame, StatusQueryGoesOutAsOneByteStringAndASilentTerminalFailsAfterF
   EXPECT_LT(took, 5400ms);
 }
 
+TEST(ReaderFrame, WaitingForAnAnswerLeavesTheProcessorToOthers) {
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);
+  ReaderRig rig(terminal);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  // Five seconds of waiting for a status answer that never comes. The
+  // channel busy-polls the keyboard's acknowledgments while it sends the
+  // frame, a clock tick a byte (some 100 ms here); the wait must not.
+  EXPECT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_UNRECOGNIZED_MEDIA);
+  EXPECT_LT(rig.longestSpin(), 500ms);
+}
+
 }  // namespace
 }  // namespace k52::varnel

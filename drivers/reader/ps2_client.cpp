@@ -13,6 +13,9 @@ using kbdchannel::FifoEntry;
 using kbdchannel::SendRequest;
 
 constexpr ULONG kAnswerPauseMs = 100;
+// Between two looks at the answer: the wait lasts the reply time-out and
+// more (45 s during a PIN entry), which must not be spent on a processor.
+constexpr ULONG kAnswerPollStepMs = 5;
 constexpr KPRIORITY kDataThreadPriority = 16;
 
 // One FIFO entry into *value; false when the FIFO had none.
@@ -197,6 +200,7 @@ NTSTATUS PS2SendReceive(PSMARTCARD_EXTENSION sc) {
     if (count >= 3) limitMs = baseMs + 100 * expected;
     if (count >= expected && count >= 3) break;
     if (GetTickCount(r) - startMs >= limitMs) break;
+    WaitX(kAnswerPollStepMs);
   }
   WaitX(kAnswerPauseMs);
   const ULONG count = r->receiveCount;

@@ -16,6 +16,7 @@
 #include "platform/nt/serial/serial_driver.h"
 #include "platform/nt/serial/simulated_line.h"
 #include "platform/nt/test_kernel.h"
+#include "platform/nt/test_spin_watch.h"
 #include "platform/smclib/smclib.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/test_temp_dir.h"
@@ -53,7 +54,7 @@ class ReaderRig {
   explicit ReaderRig(ReaderRigOptions options = {})
       : prefix_(writeSettings(dir_, options)),
         pc_(
-            nt::makeScheduler(options.clocking),
+            watched(nt::makeScheduler(options.clocking)),
             [this](sim::Timeline& timeline) {
               auto firmware = std::make_unique<sim::K52Firmware>(timeline);
               k52_ = firmware.get();
@@ -67,7 +68,7 @@ class ReaderRig {
   // Against any terminal, for instance a scripted one.
   explicit ReaderRig(sim::TerminalFirmware& firmware, ReaderRigOptions options = {})
       : prefix_(writeSettings(dir_, options)),
-        pc_(nt::makeScheduler(options.clocking), firmware, prefix_) {
+        pc_(watched(nt::makeScheduler(options.clocking)), firmware, prefix_) {
     loadChannel();
   }
   ~ReaderRig() {
@@ -106,6 +107,9 @@ class ReaderRig {
   }
   nt::Scheduler& scheduler() { return pc_.scheduler(); }
   void run(Duration d) { pc_.scheduler().runFor(d); }
+  // The longest a thread of the simulation spent reading the clock without
+  // blocking in between.
+  Duration longestSpin() const { return spinWatch_->longestSpin(); }
 
   struct Reply {
     nt::NTSTATUS status;
@@ -180,6 +184,12 @@ class ReaderRig {
   }
 
  private:
+  std::unique_ptr<nt::Scheduler> watched(std::unique_ptr<nt::Scheduler> scheduler) {
+    auto watch = std::make_unique<nt::SpinWatch>(std::move(scheduler));
+    spinWatch_ = watch.get();
+    return watch;
+  }
+
   static win32::Prefix writeSettings(const win32::TempDir& dir, const ReaderRigOptions& options) {
     win32::Prefix prefix(dir.path());
     win32::Registry registry(prefix);
@@ -212,7 +222,8 @@ class ReaderRig {
 
   win32::TempDir dir_;
   win32::Prefix prefix_;
-  sim::K52Firmware* k52_ = nullptr;  // set while pc_ is made
+  sim::K52Firmware* k52_ = nullptr;     // set while pc_ is made
+  nt::SpinWatch* spinWatch_ = nullptr;  // likewise
   sim::KeyboardPc pc_;
   nt::NTSTATUS channelStatus_ = nt::STATUS_UNSUCCESSFUL;
   nt::NTSTATUS readerStatus_ = nt::STATUS_UNSUCCESSFUL;
