@@ -215,6 +215,16 @@ TEST_F(T1Link, AHopelessCardEndsTheExchangeAndTheNextOneResynchronises) {
             STATUS_SUCCESS);
 }
 
+TEST_F(T1Link, TheCardGivingUpIsAnsweredAndTheExchangeFails) {
+  EXPECT_EQ(exchange(r, {{"00 00 05 00 B0 00 00 02", "00 C2 00"},  // S(ABORT request)
+                         {"00 E2 00", "00 80 00"}}),               // S(ABORT response)
+            STATUS_DEVICE_PROTOCOL_ERROR);
+  EXPECT_EQ(r.information, 0u);
+  r.command(SCARD_PROTOCOL_T1, "00 B0 00 00 02");
+  EXPECT_EQ(exchange(r, {{"00 C0 00", "00 E0 00"}, {"00 00 05 00 B0 00 00 02", "00 00 02 90 00"}}),
+            STATUS_SUCCESS);
+}
+
 TEST_F(T1Link, AnAbandonedExchangeIsFollowedByAResynchronisation) {
   r.ext.SmartcardRequest.BufferLength = 0;
   ASSERT_EQ(SmartcardT1Request(&r.ext), STATUS_SUCCESS);  // no answer ever comes
