@@ -1,6 +1,7 @@
 // Reader creation and the terminal link, against a scripted terminal.
 #include <gtest/gtest.h>
 
+#include "drivers/reader/reader.h"
 #include "drivers/reader/test_pool_shortage.h"
 #include "drivers/reader/test_reader_rig.h"
 
@@ -38,6 +39,19 @@ Bytes tagged(std::uint8_t tag, const std::string& text) {
   Bytes entry = {tag, static_cast<std::uint8_t>(text.size())};
   entry.insert(entry.end(), text.begin(), text.end());
   return entry;
+}
+
+TEST(ReaderFrame, TheKeyboardChannelsDataEventHasItsName) {
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);
+  ReaderRig rig(terminal);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  nt::PDEVICE_OBJECT device = rig.pc().kernel().findDevice(kDeviceName);
+  ASSERT_NE(device, nullptr);
+  const nt::UNICODE_STRING& name =
+      static_cast<nt::DEVICE_EXTENSION*>(device->DeviceExtension)->ReaderExtension.dataEventName;
+  EXPECT_EQ(std::wstring(name.Buffer, name.Length / sizeof(wchar_t)),
+            L"\\Device\\vrl_pcsc_server_has_datas");
 }
 
 TEST(ReaderFrame, CapabilityAnswerSetsIdentityAndOpensThePinPath) {

@@ -68,6 +68,7 @@ struct READER_EXTENSION {
   volatile UCHAR channelAttached;
   volatile USHORT pendingFifoCount;
   KEVENT dataEvent;
+  UNICODE_STRING dataEventName;
   HANDLE dataThread;
   volatile UCHAR dataThreadTerminate;
   volatile UCHAR dataThreadRunning;
