@@ -56,7 +56,11 @@ NTSTATUS resetCard(PSMARTCARD_EXTENSION sc, ULONG kind) {
     sc->ReaderCapabilities.CurrentState = SCARD_PRESENT;
     return STATUS_INVALID_DEVICE_STATE;
   }
-  r->t1SendSequence = 0x40;
+  // A new card session: no I-block either way yet. The send byte gives the
+  // PIN command its N(S); the receive byte is what the driver answers the
+  // block after a PIN entry with, in the card's name, and must not carry a
+  // block of the last session into this one.
+  r->t1SendSequence = r->t1ReceiveSequence = 0x40;
   sc->ReaderCapabilities.CurrentState = SCARD_NEGOTIABLE;
   const ULONG length = answerLength(r);
   if (length <= 2) {

@@ -92,6 +92,19 @@ TEST_F(ReaderExchange, APollBetweenTwoT1TransmitsLeavesTheLinkInStep) {
   EXPECT_EQ(framesSent(rig, 5, 0x67) + framesSent(rig, 6, 0x67), 0u);
 }
 
+TEST_F(ReaderExchange, AfterAPowerUpNoAnswerIsMadeUpInTheCardsName) {
+  // The card's answer to the select was its first I-block, N(S) 0.
+  startWith(sim::AtrProtocols::kT1, nt::SCARD_PROTOCOL_T1);
+  ASSERT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_SUCCESS);
+  // The driver answers this block itself, in the card's name, as the
+  // keypad's PIN answer already came from the card. Without a PIN entry
+  // since the power-up there is no such answer, and none may be made up:
+  // the library refuses the block that would stand for it.
+  const auto dummy = rig.transmit(nt::SCARD_PROTOCOL_T1, {0xFF, 0xFF, 0xFF, 0xFF});
+  EXPECT_EQ(dummy.status, nt::STATUS_DEVICE_PROTOCOL_ERROR);
+  EXPECT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T1, kSelectPurse).out, (Bytes{0x90, 0x00}));
+}
+
 TEST_F(ReaderExchange, LongCommandsAreChainedInT1) {
   startWith(sim::AtrProtocols::kT1, nt::SCARD_PROTOCOL_T1);
   Bytes select = {0x00, 0xA4, 0x04, 0x0C, 200};
