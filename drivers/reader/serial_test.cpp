@@ -124,23 +124,6 @@ TEST(ReaderSerial, TheLongestWaitingTimeExtensionIsWaitedFor) {
   }
 }
 
-TEST(ReaderSerial, RemovalEndsAWaitAtOnce) {
-  ReaderRig rig({.port = "COM1", .serial = SerialEnd::kTerminal});
-  rig.serialTerminal().insertCard(std::make_shared<sim::Card>(
-      sim::makePurseCard(sim::PurseConfig{1234}, sim::AtrProtocols::kT0)));
-  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
-  ASSERT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T0, kSelectPurse).out, (Bytes{0x90, 0x00}));
-  rig.serialTerminal().slot().contacts()->t0Transport().options().workTime = 60s;
-  const auto transmit = rig.transmitInBackground(nt::SCARD_PROTOCOL_T0, kReadBalance);
-  rig.run(1s);
-  ASSERT_EQ(transmit->status, nt::STATUS_PENDING);
-  const Duration unloadAt = rig.scheduler().now();
-  rig.unload();  // waits 3 s, then removes the reader
-  EXPECT_EQ(transmit->status, nt::STATUS_DEVICE_DATA_ERROR);
-  EXPECT_LT(transmit->end - unloadAt, 3100ms);
-  EXPECT_LT(rig.scheduler().now() - unloadAt, 6500ms);
-}
-
 TEST(ReaderSerial, EachAnswerSetsTheTimeOutOfTheNext) {
   ReaderRig rig({.port = "COM1", .serial = SerialEnd::kSilent});
   // A status answer of 200 bytes gives the next exchange 200 x 20 ms on top

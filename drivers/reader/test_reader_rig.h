@@ -160,27 +160,31 @@ class ReaderRig {
     return reply;
   }
 
-  // A transmit request sent from a thread of its own, as an application
-  // sends it while the test goes on: its status stays STATUS_PENDING until
-  // it is done, at `end`. Takes the device from the rig's own handle.
+  // A device-control request sent from a thread of its own, as an
+  // application sends it while the test goes on: its status stays
+  // STATUS_PENDING until it is done, at `end`. Takes the device from the
+  // rig's own handle.
   struct Background {
     nt::NTSTATUS status = nt::STATUS_PENDING;
     Duration end{};
   };
-  std::shared_ptr<Background> transmitInBackground(nt::ULONG protocol,
-                                                   std::vector<std::uint8_t> apdu) {
+  std::shared_ptr<Background> controlInBackground(nt::ULONG code, std::vector<std::uint8_t> in,
+                                                  std::size_t outSize) {
     closeHandle();
     auto background = std::make_shared<Background>();
-    scheduler().startThread("application", [this, background, protocol, apdu] {
+    scheduler().startThread("application", [this, background, code, in, outSize] {
       auto handle = pc_.kernel().openDevice(kDeviceName);
       ASSERT_NE(handle, nullptr);
-      std::vector<std::uint8_t> out(8 + 258);
-      background->status =
-          handle->deviceIoControl(nt::IOCTL_SMARTCARD_TRANSMIT, transmitInput(protocol, apdu), out)
-              .status;
+      std::vector<std::uint8_t> out(outSize);
+      background->status = handle->deviceIoControl(code, in, out).status;
       background->end = scheduler().now();
     });
     return background;
+  }
+  std::shared_ptr<Background> transmitInBackground(nt::ULONG protocol,
+                                                   const std::vector<std::uint8_t>& apdu) {
+    return controlInBackground(nt::IOCTL_SMARTCARD_TRANSMIT, transmitInput(protocol, apdu),
+                               8 + 258);
   }
 
  private:
