@@ -46,6 +46,7 @@ struct ReaderRigOptions {
   std::optional<std::string> port = std::nullopt;  // "Port" of Reader0
   SerialEnd serial = SerialEnd::kNone;
   nt::Clocking clocking = nt::Clocking::Virtual;
+  std::uint64_t seed = 1;  // of the virtual scheduler
 };
 
 class ReaderRig {
@@ -54,7 +55,7 @@ class ReaderRig {
   explicit ReaderRig(ReaderRigOptions options = {})
       : prefix_(writeSettings(dir_, options)),
         pc_(
-            watched(nt::makeScheduler(options.clocking)),
+            watched(nt::makeScheduler(options.clocking, options.seed)),
             [this](sim::Timeline& timeline) {
               auto firmware = std::make_unique<sim::K52Firmware>(timeline);
               k52_ = firmware.get();
@@ -68,7 +69,7 @@ class ReaderRig {
   // Against any terminal, for instance a scripted one.
   explicit ReaderRig(sim::TerminalFirmware& firmware, ReaderRigOptions options = {})
       : prefix_(writeSettings(dir_, options)),
-        pc_(watched(nt::makeScheduler(options.clocking)), firmware, prefix_) {
+        pc_(watched(nt::makeScheduler(options.clocking, options.seed)), firmware, prefix_) {
     loadChannel();
   }
   ~ReaderRig() {
