@@ -57,13 +57,14 @@ NTSTATUS VARNEL_SerialIo(READER_EXTENSION* r, ULONG code, ULONG inLength, ULONG 
   }
   IoSetCompletionRoutine(irp, serialDone, &done, TRUE, TRUE, TRUE);
   IoCallDriver(r->serialDevice, irp);
-  LARGE_INTEGER timeout;
-  timeout.QuadPart = -static_cast<LONGLONG>(r->replyTimeout);
+  LARGE_INTEGER timeout100ns;
+  timeout100ns.QuadPart = -static_cast<LONGLONG>(r->replyTimeout);
   // A wait for the terminal's answer also ends when the reader is removed;
   // writes and port requests go through, the terminal is told of removal.
   PVOID ends[] = {&done, &r->removalEvent};
-  const NTSTATUS waited = KeWaitForMultipleObjects(code == kReadCode ? 2 : 1, ends, WaitAny,
-                                                   Executive, KernelMode, FALSE, &timeout, nullptr);
+  const NTSTATUS waited =
+      KeWaitForMultipleObjects(code == kReadCode ? 2 : 1, ends, WaitAny, Executive, KernelMode,
+                               FALSE, &timeout100ns, nullptr);
   const bool timedOut = waited == STATUS_TIMEOUT;
   const bool removed = waited == STATUS_WAIT_0 + 1;
   if (timedOut || removed) {

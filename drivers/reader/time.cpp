@@ -26,9 +26,9 @@ ULONG GetTickCount(READER_EXTENSION* r) {
 }
 
 void WaitX(ULONG ms) {
-  LARGE_INTEGER interval;
-  interval.QuadPart = -static_cast<LONGLONG>(ms) * 10'000;
-  KeDelayExecutionThread(KernelMode, FALSE, &interval);
+  LARGE_INTEGER interval100ns;
+  interval100ns.QuadPart = -static_cast<LONGLONG>(ms) * 10'000;
+  KeDelayExecutionThread(KernelMode, FALSE, &interval100ns);
 }
 
 }  // namespace k52::varnel

@@ -128,9 +128,9 @@ void stopThread(READER_EXTENSION* r, volatile ULONG* command, KEVENT* wakeUp, HA
 
 void ArmPolling(READER_EXTENSION* r, LONGLONG interval100ns) {
   r->pollInterval100ns = interval100ns;
-  LARGE_INTEGER due;
-  due.QuadPart = interval100ns;
-  KeSetTimer(&r->pollTimer, due, &r->pollDpc);
+  LARGE_INTEGER due100ns;
+  due100ns.QuadPart = interval100ns;
+  KeSetTimer(&r->pollTimer, due100ns, &r->pollDpc);
 }
 
 void ReaderPollingDpc(PKDPC, PVOID context, PVOID, PVOID) {
