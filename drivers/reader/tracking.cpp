@@ -167,11 +167,15 @@ void ClaimReader(READER_EXTENSION* r) {
 }
 
 void ClaimReaderForRemoval(READER_EXTENSION* r) {
+  KIRQL irql;
+  // The flag under the lock the polling tests it under; the event ends the
+  // waits of a running request or poll, which then gives the reader back.
+  KeAcquireSpinLock(&r->claimLock, &irql);
+  r->removing = 1;
+  KeReleaseSpinLock(&r->claimLock, irql);
+  KeSetEvent(&r->removalEvent, IO_NO_INCREMENT, FALSE);
   for (;;) {
-    KIRQL irql;
     KeAcquireSpinLock(&r->claimLock, &irql);
-    r->removing = 1;
-    KeSetEvent(&r->removalEvent, IO_NO_INCREMENT, FALSE);
     const bool free = !r->requestPending && !r->busy;
     if (free) r->requestPending = r->busy = 1;
     KeReleaseSpinLock(&r->claimLock, irql);
