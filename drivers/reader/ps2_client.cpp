@@ -17,8 +17,9 @@ constexpr ULONG kAnswerPauseMs = 100;
 // more (45 s during a PIN entry), which must not be spent on a processor.
 constexpr ULONG kAnswerPollStepMs = 5;
 constexpr KPRIORITY kDataThreadPriority = 16;
-// The data event is a named synchronization event on the system; the
-// kernel model's events carry no name, so the reader keeps it beside it.
+// The data event is a named synchronization event on the system. The
+// kernel model's events carry no name, so the reader keeps the name beside
+// the event.
 constexpr const wchar_t* kDataEventName = L"\\Device\\vrl_pcsc_server_has_datas";
 
 // One FIFO entry into *value; false when the FIFO had none.

@@ -59,8 +59,9 @@ NTSTATUS VARNEL_SerialIo(READER_EXTENSION* r, ULONG code, ULONG inLength, ULONG 
   IoCallDriver(r->serialDevice, irp);
   LARGE_INTEGER timeout100ns;
   timeout100ns.QuadPart = -static_cast<LONGLONG>(r->replyTimeout);
-  // A wait for the terminal's answer also ends when the reader is removed;
-  // writes and port requests go through, the terminal is told of removal.
+  // A wait for the terminal's answer also ends when the reader is removed.
+  // Writes and port requests run to their end: the terminal is still told
+  // of the removal.
   PVOID ends[] = {&done, &r->removalEvent};
   const NTSTATUS waited =
       KeWaitForMultipleObjects(code == kReadCode ? 2 : 1, ends, WaitAny, Executive, KernelMode,
