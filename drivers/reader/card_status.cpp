@@ -56,7 +56,11 @@ NTSTATUS resetCard(PSMARTCARD_EXTENSION sc, ULONG kind) {
     sc->ReaderCapabilities.CurrentState = SCARD_PRESENT;
     return STATUS_INVALID_DEVICE_STATE;
   }
-  r->t1SendSequence = 0x40;
+  // A new card session: no I-block either way yet. The send byte gives the
+  // PIN command its N(S); the receive byte is what the driver answers the
+  // block after a PIN entry with, in the card's name, and must not carry a
+  // block of the last session into this one.
+  r->t1SendSequence = r->t1ReceiveSequence = 0x40;
   sc->ReaderCapabilities.CurrentState = SCARD_NEGOTIABLE;
   const ULONG length = answerLength(r);
   if (length <= 2) {
@@ -79,15 +83,21 @@ NTSTATUS resetCard(PSMARTCARD_EXTENSION sc, ULONG kind) {
     result = STATUS_BUFFER_TOO_SMALL;
   }
 
+  // The terminal confirms the ATR; a reset it does not confirm found no
+  // card to speak to, and must not pass for a success with an empty ATR.
   UCHAR after = kNoStatus;
   queryStatus(sc, &after);
   if (!(after & kStatusAtr)) {
     forgetAtr(sc, SCARD_PRESENT);
-  } else if (!(after & kStatusInserted)) {
+    return STATUS_INVALID_DEVICE_STATE;
+  }
+  if (!(after & kStatusInserted)) {
     forgetAtr(sc, SCARD_ABSENT);
     return STATUS_INVALID_DEVICE_STATE;
-  } else if (!(after & kStatusKind)) {
+  }
+  if (!(after & kStatusKind)) {
     forgetAtr(sc, SCARD_PRESENT);
+    return STATUS_INVALID_DEVICE_STATE;
   }
   return result;
 }

@@ -32,6 +32,18 @@ TEST(ReaderCard, ACardInsertedAtStartIsPoweredAndSpeaksT0) {
   EXPECT_EQ(tail(record.out, 2), (Bytes{0x90, 0x00}));
 }
 
+TEST(ReaderCard, SelectingTheSelectedProtocolAgainAnswersIt) {
+  ReaderRig rig;
+  rig.insertPurse();
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  ASSERT_EQ(rig.setProtocol(nt::SCARD_PROTOCOL_T0).status, nt::STATUS_SUCCESS);
+  for (const nt::ULONG mask : {nt::SCARD_PROTOCOL_T0, nt::SCARD_PROTOCOL_Tx}) {
+    const auto again = rig.setProtocol(mask);
+    EXPECT_EQ(again.status, nt::STATUS_SUCCESS) << mask;
+    EXPECT_EQ(again.out, ReaderRig::ulong(nt::SCARD_PROTOCOL_T0)) << mask;
+  }
+}
+
 TEST(ReaderCard, ACardOfferingOnlyT1IsSwitchedToItAtReset) {
   ReaderRig rig;
   rig.insertPurse(sim::AtrProtocols::kT1);
@@ -157,6 +169,40 @@ TEST(ReaderPin, TheKeypadPinReachesTheCard) {
   EXPECT_EQ(answer.status, nt::STATUS_SUCCESS);
   EXPECT_EQ(answer.out, (Bytes{0x90, 0x00}));
   EXPECT_TRUE(rig.pc().reader().codes().empty());  // the digits never reached the host
+}
+
+TEST(ReaderPin, OnlyTheVendorRequestSendsThePinFrameAndOnlyOnce) {
+  ReaderRig rig;
+  ASSERT_NO_FATAL_FAILURE(startWithSelectedPinCard(rig));
+  int entries = 0;
+  rig.terminal().onPinEntry([&] {
+    ++entries;
+    const std::uint8_t keys[] = {0x02, 0x03, 0x04, 0x05, 0x1C};
+    rig.pc().keyboard().type(keys);
+  });
+  const Bytes verify = {0x6D, 0x52, 0x10, 0xC1, 0x05, 0x05, 0x00, 0x20, 0x00, 0x81,
+                        0x08, 0x20, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  ASSERT_EQ(rig.control(IOCTL_VARNEL_VENDOR, verify, 32).out, (Bytes{0x90, 0x00}));
+  ASSERT_EQ(entries, 1);
+
+  // Requests the library hands to the vendor function as well.
+  struct Stray {
+    const char* what;
+    nt::ULONG code;
+    Bytes in;
+  };
+  const Stray strays[] = {
+      {"unknown control code", nt::SCARD_CTL_CODE(3000), {}},
+      {"vendor attribute", nt::IOCTL_SMARTCARD_GET_ATTRIBUTE,
+       ReaderRig::ulong(nt::SCARD_ATTR_VALUE(nt::SCARD_CLASS_VENDOR_DEFINED, 0x0001))},
+  };
+  for (const Stray& stray : strays) {
+    EXPECT_EQ(rig.control(stray.code, stray.in, 32).status, nt::STATUS_INVALID_DEVICE_REQUEST)
+        << stray.what;
+    EXPECT_EQ(entries, 1) << stray.what;
+  }
+  EXPECT_EQ(rig.control(IOCTL_VARNEL_VENDOR, verify, 32).out, (Bytes{0x90, 0x00}));
+  EXPECT_EQ(entries, 2);
 }
 
 }  // namespace

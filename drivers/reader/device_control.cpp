@@ -37,12 +37,15 @@ NTSTATUS vendorRequest(PSMARTCARD_EXTENSION sc, PIRP irp, ULONG inLength, ULONG 
   NTSTATUS status = VARNEL_Specific(sc);
   sc->IoRequest.Information = nullptr;
   if (!NT_SUCCESS(status)) return complete(irp, status, 0);
+  // The answer is shaped as a block: the caller gets its LEN bytes of INF.
+  const UCHAR* block = r->receiveBuffer + kFrameDataAt;
+  const ULONG infAt = kFrameDataAt + kBlockInfAt;
   const ULONG frame = answerLength(r) + 2;
-  if (frame < 6 || frame > r->receiveCount) return complete(irp, STATUS_DEVICE_DATA_ERROR, 0);
-  const ULONG count = r->receiveBuffer[5];
+  if (frame < infAt || frame > r->receiveCount) return complete(irp, STATUS_DEVICE_DATA_ERROR, 0);
+  const ULONG count = block[kBlockLenAt];
   if (outLength < count) return complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
-  if (6 + count > frame) return complete(irp, STATUS_DEVICE_DATA_ERROR, 0);
-  std::memcpy(buffer, r->receiveBuffer + 6, count);
+  if (infAt + count > frame) return complete(irp, STATUS_DEVICE_DATA_ERROR, 0);
+  std::memcpy(buffer, block + kBlockInfAt, count);
   return complete(irp, STATUS_SUCCESS, count);
 }
 

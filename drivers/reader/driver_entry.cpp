@@ -7,7 +7,7 @@
 namespace k52::varnel {
 namespace {
 
-constexpr LONGLONG kFirstPoll = -100'000'000;  // 10 s, relative
+constexpr LONGLONG kFirstPoll100ns = -100'000'000;  // 10 s, relative
 constexpr char kVendorName[] = "Varnel GmbH";
 constexpr char kIfdType[] = "QLM B1-SerialSmartcardReader";
 
@@ -127,15 +127,16 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   r->readerDevice = device;
   r->serialFile = serialFile;
   r->serialDevice = serialDevice;
-  r->timeIncrement = KeQueryTimeIncrement();
+  r->timeIncrement100ns = KeQueryTimeIncrement();
   device->Flags |= DO_BUFFERED_IO;
   r->transport = serialFile ? kTransportSerial : kTransportKeyboard;
   KeInitializeSpinLock(&r->claimLock);
+  KeInitializeEvent(&r->removalEvent, NotificationEvent, FALSE);
 
   if (!NT_SUCCESS(VARNEL_InitCommPort(sc))) {
     return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
   }
-  r->replyTimeout = kDefaultReplyTimeout;
+  r->replyTimeout = kDefaultReplyTimeout100ns;
   setDefaults(sc);
   r->rememberedState = SCARD_ABSENT;
   r->t1SendSequence = r->t1ReceiveSequence = 0x40;
@@ -145,9 +146,13 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   if (!NT_SUCCESS(StartWorkerThreads(r))) {
     return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
   }
-  NTSTATUS status = SmartcardInitialize(sc);
-  if (NT_SUCCESS(status)) sc->OsData->DeviceObject = device;
-  if (NT_SUCCESS(status)) status = VARNEL_ReadWrite(kCheck, sc);
+  // Tracking, cleanup and removal all go through the library's data: without
+  // it there is no reader.
+  if (!NT_SUCCESS(SmartcardInitialize(sc))) {
+    return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
+  }
+  sc->OsData->DeviceObject = device;
+  NTSTATUS status = VARNEL_ReadWrite(kCheck, sc);
   if (!NT_SUCCESS(status) && r->transport == kTransportSerial) {
     // No terminal on the port: the keyboard's own terminal, then.
     status = switchToKeyboard(r);
@@ -171,7 +176,7 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
   }
   ++readersStarted;
-  r->replyTimeout = kDefaultReplyTimeout;
+  r->replyTimeout = kDefaultReplyTimeout100ns;
   if (!NT_SUCCESS(SmartcardCreateLink(&ext->linkName, &name))) {
     return failCreation(device, ext, STATUS_DEVICE_DATA_ERROR);
   }
@@ -182,7 +187,7 @@ NTSTATUS VARNEL_AddNewSmartcardReader(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   r->rememberedState = sc->ReaderCapabilities.CurrentState;
   KeInitializeTimer(&r->pollTimer);
   KeInitializeDpc(&r->pollDpc, ReaderPollingDpc, r);
-  ArmPolling(r, kFirstPoll);
+  ArmPolling(r, kFirstPoll100ns);
   return STATUS_SUCCESS;
 }
 
@@ -191,10 +196,7 @@ void VARNEL_RemoveDevice(PDEVICE_OBJECT device) {
   READER_EXTENSION* r = &ext->ReaderExtension;
   PSMARTCARD_EXTENSION sc = &ext->SmartcardExtension;
   XDS();
-  r->removing = 1;
-  while (r->requestPending || r->busy) WaitX(200);
-  r->requestPending = 1;
-  r->busy = 1;
+  ClaimReaderForRemoval(r);
   // The terminal is told; with the removal flag set nobody waits for its
   // answer.
   VARNEL_ReadWrite(kRemoved, sc);

@@ -77,6 +77,34 @@ TEST_F(ReaderExchange, TheCardsWaitingTimeExtensionMovesTheBlockToCommand6C) {
   EXPECT_EQ(framesSent(rig, 6, 0x6C), 1u);
 }
 
+TEST_F(ReaderExchange, APollBetweenTwoT1TransmitsLeavesTheLinkInStep) {
+  // A card offering both protocols, switched to T=1 by a PTS: the terminal
+  // now reports it in specific mode, which the poll sees as a new state.
+  startWith(sim::AtrProtocols::kT0AndT1, nt::SCARD_PROTOCOL_T1);
+  rig.run(created + 11s - rig.scheduler().now());
+  ASSERT_EQ(framesSent(rig, 1, 0x65), 1u);  // the poll ran
+  const auto record = rig.transmit(nt::SCARD_PROTOCOL_T1, kReadBalance);
+  EXPECT_EQ(record.status, nt::STATUS_SUCCESS);
+  EXPECT_EQ(record.out, kBalanceRecord);
+  // One I-block (the APDU of 5 bytes in a block of 9), and no R- or S-block
+  // of a link that lost count (IFS request, resynchronisation).
+  EXPECT_EQ(framesSent(rig, 10, 0x67), 1u);
+  EXPECT_EQ(framesSent(rig, 5, 0x67) + framesSent(rig, 6, 0x67), 0u);
+}
+
+TEST_F(ReaderExchange, AfterAPowerUpNoAnswerIsMadeUpInTheCardsName) {
+  // The card's answer to the select was its first I-block, N(S) 0.
+  startWith(sim::AtrProtocols::kT1, nt::SCARD_PROTOCOL_T1);
+  ASSERT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_SUCCESS);
+  // The driver answers this block itself, in the card's name, as the
+  // keypad's PIN answer already came from the card. Without a PIN entry
+  // since the power-up there is no such answer, and none may be made up:
+  // the library refuses the block that would stand for it.
+  const auto dummy = rig.transmit(nt::SCARD_PROTOCOL_T1, {0xFF, 0xFF, 0xFF, 0xFF});
+  EXPECT_EQ(dummy.status, nt::STATUS_DEVICE_PROTOCOL_ERROR);
+  EXPECT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T1, kSelectPurse).out, (Bytes{0x90, 0x00}));
+}
+
 TEST_F(ReaderExchange, LongCommandsAreChainedInT1) {
   startWith(sim::AtrProtocols::kT1, nt::SCARD_PROTOCOL_T1);
   Bytes select = {0x00, 0xA4, 0x04, 0x0C, 200};
@@ -107,28 +135,30 @@ TEST_F(ReaderExchange, APollFallingDueDuringATransmitWaitsForIt) {
 TEST_F(ReaderExchange, RemovalEndsAWaitAtOnce) {
   startWith(sim::AtrProtocols::kT0, nt::SCARD_PROTOCOL_T0);
   contacts().t0Transport().options().workTime = 60s;
-  rig.closeHandle();
-  nt::NTSTATUS status = nt::STATUS_PENDING;
-  Duration finished{};
-  rig.scheduler().startThread("application", [&] {
-    nt::NTSTATUS opened;
-    auto handle = rig.pc().kernel().openDevice(kDeviceName, &opened);
-    ASSERT_NE(handle, nullptr);
-    std::vector<std::uint8_t> out(64);
-    status =
-        handle
-            ->deviceIoControl(nt::IOCTL_SMARTCARD_TRANSMIT,
-                              ReaderRig::transmitInput(nt::SCARD_PROTOCOL_T0, kReadBalance), out)
-            .status;
-    finished = rig.scheduler().now();
-  });
+  const auto transmit = rig.transmitInBackground(nt::SCARD_PROTOCOL_T0, kReadBalance);
   rig.run(1s);
-  ASSERT_EQ(status, nt::STATUS_PENDING);
+  ASSERT_EQ(transmit->status, nt::STATUS_PENDING);
   const Duration unloadAt = rig.scheduler().now();
   rig.unload();  // waits 3 s, then removes the reader
-  EXPECT_EQ(status, nt::STATUS_DEVICE_DATA_ERROR);
-  EXPECT_LT(finished - unloadAt, 3500ms);
+  EXPECT_EQ(transmit->status, nt::STATUS_DEVICE_DATA_ERROR);
+  EXPECT_LT(transmit->end - unloadAt, 3500ms);
   EXPECT_EQ(rig.pc().kernel().findDevice(kDeviceName), nullptr);
+}
+
+TEST_F(ReaderExchange, NoPollStartsOnceRemovalHasBegun) {
+  startWith(sim::AtrProtocols::kT0, nt::SCARD_PROTOCOL_T0);
+  contacts().t0Transport().options().workTime = 60s;
+  const auto transmit = rig.transmitInBackground(nt::SCARD_PROTOCOL_T0, kReadBalance);
+  // The transmit holds the reader when the first poll falls due, 10 s after
+  // creation, which puts it off by another 10 s. Removal begins (3 s into
+  // the unload) 100 ms before that, and ends the transmit's wait at once:
+  // the reader is free when the poll falls due, before removal claims it.
+  rig.run(created + 16900ms - rig.scheduler().now());
+  ASSERT_EQ(transmit->status, nt::STATUS_PENDING);
+  rig.pc().wiring().hostBytes().clear();
+  rig.unload();
+  EXPECT_LT(transmit->end, created + 20s);
+  EXPECT_EQ(framesSent(rig, 1, 0x65), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Reader creation and the terminal link, against a scripted terminal.
 #include <gtest/gtest.h>
 
+#include "drivers/reader/reader.h"
+#include "drivers/reader/test_pool_shortage.h"
 #include "drivers/reader/test_reader_rig.h"
 
 namespace k52::varnel {
@@ -39,6 +41,19 @@ Bytes tagged(std::uint8_t tag, const std::string& text) {
   return entry;
 }
 
+TEST(ReaderFrame, TheKeyboardChannelsDataEventHasItsName) {
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);
+  ReaderRig rig(terminal);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  nt::PDEVICE_OBJECT device = rig.pc().kernel().findDevice(kDeviceName);
+  ASSERT_NE(device, nullptr);
+  const nt::UNICODE_STRING& name =
+      static_cast<nt::DEVICE_EXTENSION*>(device->DeviceExtension)->ReaderExtension.dataEventName;
+  EXPECT_EQ(std::wstring(name.Buffer, name.Length / sizeof(wchar_t)),
+            L"\\Device\\vrl_pcsc_server_has_datas");
+}
+
 TEST(ReaderFrame, CapabilityAnswerSetsIdentityAndOpensThePinPath) {
   Bytes entries = tagged(0x00, "Acme");
   const Bytes type = tagged(0x01, "K52-3");
@@ -72,6 +87,18 @@ TEST(ReaderFrame, AMalformedCapabilityAnswerStopsTheReader) {
   EXPECT_EQ(rig.pc().kernel().findDevice(kDeviceName), nullptr);
 }
 
+TEST(ReaderFrame, NoReaderWhenTheSmartCardLibraryCannotStart) {
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);
+  ReaderRig rig(terminal);
+  {
+    const PoolShortage shortage;
+    EXPECT_EQ(rig.start(), nt::STATUS_NO_SUCH_DEVICE);
+  }
+  EXPECT_EQ(rig.pc().kernel().findDevice(kDeviceName), nullptr);
+  EXPECT_TRUE(terminal.commands().empty());
+}
+
 TEST(ReaderFrame, TheVendorRequestNeedsAPinPadReader) {
   sim::ScriptedFirmware terminal;
   for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);
@@ -81,6 +108,24 @@ TEST(ReaderFrame, TheVendorRequestNeedsAPinPadReader) {
   EXPECT_EQ(rig.control(IOCTL_VARNEL_VENDOR, pin, 32).status, nt::STATUS_NOT_SUPPORTED);
   // Without a keypad the authentication device attribute is the library's.
   EXPECT_NE(ReaderRig::ulongOf(rig.attribute(nt::SCARD_ATTR_USER_AUTH_INPUT_DEVICE).out), 6u);
+}
+
+TEST(ReaderFrame, TheVendorFunctionWithNothingStagedRefusesAndKeepsTheReplyTimeout) {
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer :
+       {Bytes{0x64}, capabilities(tagged(0x01, "K52-3100 Keyboard-Reader B")), kNoCard, kNoCard}) {
+    terminal.addAnswer(answer);
+  }
+  ReaderRig rig(terminal);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  EXPECT_EQ(rig.control(nt::SCARD_CTL_CODE(3000), {}, 32).status,
+            nt::STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(terminal.commands().size(), 4u);  // nothing went to the terminal
+  // The terminal says nothing more: the next exchange still gives up after
+  // the usual 4 s and 1 s, not after a PIN entry's 15 s or 45 s.
+  const Duration start = rig.scheduler().now();
+  EXPECT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_UNRECOGNIZED_MEDIA);
+  EXPECT_LT(rig.scheduler().now() - start, 5400ms);
 }
 
 TEST(ReaderFrame, StatusQueryGoesOutAsOneByteStringAndASilentTerminalFailsAfterFiveSeconds) {
@@ -100,6 +145,18 @@ TEST(ReaderFrame, StatusQueryGoesOutAsOneByteStringAndASilentTerminalFailsAfterF
   EXPECT_EQ(Bytes(codes.begin(), codes.begin() + 6), (Bytes{0xB0, 0xB0, 0xB0, 0xB1, 0xB6, 0xB5}));
   EXPECT_GE(took, 5100ms);
   EXPECT_LT(took, 5400ms);
+}
+
+TEST(ReaderFrame, WaitingForAnAnswerLeavesTheProcessorToOthers) {
+  sim::ScriptedFirmware terminal;
+  for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);
+  ReaderRig rig(terminal);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  // Five seconds of waiting for a status answer that never comes. The
+  // channel busy-polls the keyboard's acknowledgments while it sends the
+  // frame, a clock tick a byte (some 100 ms here); the wait must not.
+  EXPECT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_UNRECOGNIZED_MEDIA);
+  EXPECT_LT(rig.longestSpin(), 500ms);
 }
 
 }  // namespace

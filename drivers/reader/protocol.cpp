@@ -109,12 +109,24 @@ NTSTATUS sendPts(PSMARTCARD_EXTENSION sc, ULONG protocol) {
   } else {
     SetModeT0(sc);
   }
+  r->ptsInProgress = 0;
+  // A PTS the card never got selects nothing: the next request tries again.
+  if (!NT_SUCCESS(status)) return status;
   r->ptsDoneT1 = t1;
   r->ptsDoneT0 = !t1;
   sc->ReaderCapabilities.CurrentState = SCARD_SPECIFIC;
   card.Protocol.Selected = protocol;
-  r->ptsInProgress = 0;
   return status;
+}
+
+// The selected protocol as the request's 32-bit answer.
+void answerSelected(PSMARTCARD_EXTENSION sc) {
+  if (!sc->IoRequest.ReplyBuffer || sc->IoRequest.ReplyBufferLength < sizeof(ULONG)) return;
+  const ULONG selected = sc->CardCapabilities.Protocol.Selected;
+  for (std::size_t i = 0; i < sizeof selected; ++i) {
+    sc->IoRequest.ReplyBuffer[i] = static_cast<UCHAR>(selected >> (8 * i));
+  }
+  if (sc->IoRequest.Information) *sc->IoRequest.Information = sizeof selected;
 }
 
 }  // namespace
@@ -139,6 +151,7 @@ NTSTATUS VARNEL_SetProtocol(PSMARTCARD_EXTENSION sc) {
   const ULONG selectedAtEntry = card.Protocol.Selected;
   XDS();
   if (sc->ReaderCapabilities.CurrentState == SCARD_SPECIFIC && (requested & selectedAtEntry)) {
+    answerSelected(sc);
     return STATUS_SUCCESS;
   }
   VARNEL_StartCardTracking(sc);
@@ -164,7 +177,7 @@ NTSTATUS VARNEL_SetProtocol(PSMARTCARD_EXTENSION sc) {
     const ULONG protocol = wantsT1 ? SCARD_PROTOCOL_T1 : SCARD_PROTOCOL_T0;
     if (supported & protocol) {
       if (selectedAtEntry != protocol) status = sendPts(sc, protocol);
-      card.Protocol.Selected = protocol;
+      if (NT_SUCCESS(status)) card.Protocol.Selected = protocol;
     } else {
       status = STATUS_NOT_SUPPORTED;
     }
@@ -174,14 +187,7 @@ NTSTATUS VARNEL_SetProtocol(PSMARTCARD_EXTENSION sc) {
   if (card.Protocol.Selected != SCARD_PROTOCOL_UNDEFINED) {
     sc->ReaderCapabilities.CurrentState = SCARD_SPECIFIC;
   }
-  if (NT_SUCCESS(status) && sc->IoRequest.ReplyBuffer &&
-      sc->IoRequest.ReplyBufferLength >= sizeof(ULONG)) {
-    const ULONG selected = card.Protocol.Selected;
-    for (std::size_t i = 0; i < sizeof selected; ++i) {
-      sc->IoRequest.ReplyBuffer[i] = static_cast<UCHAR>(selected >> (8 * i));
-    }
-    if (sc->IoRequest.Information) *sc->IoRequest.Information = sizeof selected;
-  }
+  if (NT_SUCCESS(status)) answerSelected(sc);
   VARNEL_StopCardTracking(sc);
   return status;
 }

@@ -13,7 +13,14 @@ using kbdchannel::FifoEntry;
 using kbdchannel::SendRequest;
 
 constexpr ULONG kAnswerPauseMs = 100;
+// Between two looks at the answer: the wait lasts the reply time-out and
+// more (45 s during a PIN entry), which must not be spent on a processor.
+constexpr ULONG kAnswerPollStepMs = 5;
 constexpr KPRIORITY kDataThreadPriority = 16;
+// The data event is a named synchronization event on the system. The
+// kernel model's events carry no name, so the reader keeps the name beside
+// the event.
+constexpr const wchar_t* kDataEventName = L"\\Device\\vrl_pcsc_server_has_datas";
 
 // One FIFO entry into *value; false when the FIFO had none.
 bool GetByteFromFifo(READER_EXTENSION* r, UCHAR* value) {
@@ -97,6 +104,7 @@ void TargetIsUnloading(PVOID context) {
 
 NTSTATUS CreateThreads(READER_EXTENSION* r) {
   KeInitializeEvent(&r->dataEvent, SynchronizationEvent, FALSE);
+  RtlInitUnicodeString(&r->dataEventName, kDataEventName);
   KeClearEvent(&r->dataEvent);
   r->dataThreadTerminate = 0;
   const NTSTATUS status =
@@ -156,7 +164,7 @@ NTSTATUS ClientInit(READER_EXTENSION* r) {
   r->channelFile = nullptr;
   r->channelAttached = 0;
   r->pendingFifoCount = 0;
-  r->timeIncrement = KeQueryTimeIncrement();
+  r->timeIncrement100ns = KeQueryTimeIncrement();
   NTSTATUS status = CreateThreads(r);
   if (!NT_SUCCESS(status)) return status;
   status = InitClientServer(r);
@@ -187,16 +195,17 @@ NTSTATUS PS2SendReceive(PSMARTCARD_EXTENSION sc) {
   const NTSTATUS sent = SendStringCardTerminal(r, length, r->uTransmitBuffer + 2);
 
   ULONG expected = 3;
-  const ULONG base = r->replyTimeout / 10'000;
-  ULONG limit = base + 1000;
-  const ULONG start = GetTickCount(r);
+  const ULONG baseMs = r->replyTimeout / 10'000;
+  ULONG limitMs = baseMs + 1000;
+  const ULONG startMs = GetTickCount(r);
   for (;;) {
     if (r->removing) return STATUS_DEVICE_DATA_ERROR;
     const ULONG count = r->receiveCount;
     if (count >= 2) expected = answerLength(r) + 2;
-    if (count >= 3) limit = base + 100 * expected;
+    if (count >= 3) limitMs = baseMs + 100 * expected;
     if (count >= expected && count >= 3) break;
-    if (GetTickCount(r) - start >= limit) break;
+    if (GetTickCount(r) - startMs >= limitMs) break;
+    WaitX(kAnswerPollStepMs);
   }
   WaitX(kAnswerPauseMs);
   const ULONG count = r->receiveCount;

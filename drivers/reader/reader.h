@@ -13,7 +13,7 @@ namespace k52::nt {
 inline constexpr ULONG kTransportSerial = 1;
 inline constexpr ULONG kTransportKeyboard = 2;
 inline constexpr ULONG kLinkBufferSize = 1048;
-inline constexpr ULONG kDefaultReplyTimeout = 40'000'000;  // 4 s in 100 ns units
+inline constexpr ULONG kDefaultReplyTimeout100ns = 40'000'000;  // 4 s in 100 ns units
 
 // Worker and notification thread commands.
 inline constexpr ULONG kThreadInit = 0x100;
@@ -53,7 +53,7 @@ struct READER_EXTENSION {
   UCHAR t1SendSequence;     // PCB of the last I-block sent
   UCHAR t1ReceiveSequence;  // PCB of the last I-block received
   UCHAR wtxState;           // 5 while a waiting-time extension is in force
-  ULONG wtxTime;
+  ULONG wtxTime100ns;
   UCHAR t0RetryCount;
   UCHAR t0GoOnWaiting;
   // The serial port.
@@ -68,14 +68,15 @@ struct READER_EXTENSION {
   volatile UCHAR channelAttached;
   volatile USHORT pendingFifoCount;
   KEVENT dataEvent;
+  UNICODE_STRING dataEventName;
   HANDLE dataThread;
   volatile UCHAR dataThreadTerminate;
   volatile UCHAR dataThreadRunning;
-  ULONG timeIncrement;
+  ULONG timeIncrement100ns;
   // Polling and its threads.
   KTIMER pollTimer;
   KDPC pollDpc;
-  LONGLONG pollInterval;
+  LONGLONG pollInterval100ns;
   volatile ULONG IoThreadCmd;
   KEVENT ioThreadEvent;
   volatile UCHAR ioThreadRunning;
@@ -86,6 +87,7 @@ struct READER_EXTENSION {
   HANDLE notifyThread;
   KEVENT startStopEvent;
   volatile UCHAR removing;
+  KEVENT removalEvent;  // signalled with the removal flag, for waits that block
 };
 
 struct DEVICE_EXTENSION {
@@ -123,15 +125,26 @@ inline constexpr UCHAR kAnswerError = 0x67;
 inline constexpr UCHAR kAnswerWorkWaiting = 0x63;
 inline constexpr UCHAR kAnswerCapabilities = 0x68;
 
+// A frame in either buffer: the length word, the command or answer code,
+// then the data.
+inline constexpr ULONG kFrameCodeAt = 2;
+inline constexpr ULONG kFrameDataAt = 3;
+
+// A T=1 block as it travels in a frame's data: prologue (NAD, PCB, LEN),
+// information field, then the epilogue.
+inline constexpr ULONG kBlockPcbAt = 1;
+inline constexpr ULONG kBlockLenAt = 2;
+inline constexpr ULONG kBlockInfAt = 3;
+
 // The answer in the receive buffer: its length word, code and data.
 inline ULONG answerLength(const READER_EXTENSION* r) {
   return (ULONG{r->receiveBuffer[0]} << 8) | r->receiveBuffer[1];
 }
 inline UCHAR answerCode(const READER_EXTENSION* r) {
-  return r->receiveBuffer[2];
+  return r->receiveBuffer[kFrameCodeAt];
 }
 inline const UCHAR* answerData(const READER_EXTENSION* r) {
-  return r->receiveBuffer + 3;
+  return r->receiveBuffer + kFrameDataAt;
 }
 
 // Trace points: they output nothing and cost a millisecond each.
@@ -201,10 +214,13 @@ inline NTSTATUS VARNEL_StopCardTracking(PSMARTCARD_EXTENSION sc) {
 void ReaderPollingDpc(PKDPC dpc, PVOID context, PVOID arg1, PVOID arg2);
 NTSTATUS StartWorkerThreads(READER_EXTENSION* r);
 void StopWorkerThreads(READER_EXTENSION* r);
-void ArmPolling(READER_EXTENSION* r, LONGLONG interval);
+void ArmPolling(READER_EXTENSION* r, LONGLONG interval100ns);
 // Claims the reader for a request against the polling, and gives it back.
 void ClaimReader(READER_EXTENSION* r);
 void ReleaseReader(READER_EXTENSION* r);
+// Sets the removal flag and claims the reader for good once the running
+// request or poll has given it back.
+void ClaimReaderForRemoval(READER_EXTENSION* r);
 
 // The driver frame.
 NTSTATUS VARNEL_CreateClose(PDEVICE_OBJECT device, PIRP irp);

@@ -12,7 +12,7 @@ constexpr ULONG kSetupPauseMs = 200;
 constexpr ULONG kReadCode = 1000;   // the smart card class's read pseudo code
 constexpr ULONG kWriteCode = 1001;  // and its write pseudo code
 constexpr ULONG kLargestSerialAnswer = 260;
-constexpr ULONG kPerByteTimeout = 200'000;  // 20 ms per answer byte
+constexpr ULONG kPerByteTimeout100ns = 200'000;  // 20 ms per answer byte
 
 NTSTATUS serialDone(PDEVICE_OBJECT, PIRP, PVOID context) {
   KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
@@ -57,11 +57,18 @@ NTSTATUS VARNEL_SerialIo(READER_EXTENSION* r, ULONG code, ULONG inLength, ULONG 
   }
   IoSetCompletionRoutine(irp, serialDone, &done, TRUE, TRUE, TRUE);
   IoCallDriver(r->serialDevice, irp);
-  LARGE_INTEGER timeout;
-  timeout.QuadPart = -static_cast<LONGLONG>(r->replyTimeout);
-  const bool timedOut =
-      KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, &timeout) == STATUS_TIMEOUT;
-  if (timedOut) {
+  LARGE_INTEGER timeout100ns;
+  timeout100ns.QuadPart = -static_cast<LONGLONG>(r->replyTimeout);
+  // A wait for the terminal's answer also ends when the reader is removed.
+  // Writes and port requests run to their end: the terminal is still told
+  // of the removal.
+  PVOID ends[] = {&done, &r->removalEvent};
+  const NTSTATUS waited =
+      KeWaitForMultipleObjects(code == kReadCode ? 2 : 1, ends, WaitAny, Executive, KernelMode,
+                               FALSE, &timeout100ns, nullptr);
+  const bool timedOut = waited == STATUS_TIMEOUT;
+  const bool removed = waited == STATUS_WAIT_0 + 1;
+  if (timedOut || removed) {
     IoCancelIrp(irp);
     KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
   }
@@ -69,6 +76,7 @@ NTSTATUS VARNEL_SerialIo(READER_EXTENSION* r, ULONG code, ULONG inLength, ULONG 
   const ULONG information = static_cast<ULONG>(irp->IoStatus.Information);
   IoFreeIrp(irp);
   std::memset(r->uTransmitBuffer, 0, sizeof r->uTransmitBuffer);
+  if (removed) return STATUS_DEVICE_DATA_ERROR;
   if (timedOut || (code == kReadCode && status == STATUS_TIMEOUT)) return STATUS_IO_TIMEOUT;
   const ULONG used = information < outLength ? information : outLength;
   if (transferred) *transferred = code == kWriteCode ? information : used;
@@ -105,7 +113,7 @@ NTSTATUS VARNEL_InitCommPort(PSMARTCARD_EXTENSION sc) {
   READER_EXTENSION* r = sc->ReaderExtension;
   XDS();
   if (r->transport == kTransportKeyboard) return ClientInit(r);
-  r->replyTimeout = kDefaultReplyTimeout;
+  r->replyTimeout = kDefaultReplyTimeout100ns;
   SERIAL_TIMEOUTS timeouts{30, 300, 300'000, 0, 5000};
   SERIAL_BAUD_RATE baud{9600};
   SERIAL_LINE_CONTROL line{STOP_BITS_2, EVEN_PARITY, 8};
@@ -141,7 +149,7 @@ NTSTATUS SerialSendReceive(PSMARTCARD_EXTENSION sc) {
     SerialPurge(r);
     if (r->wtxState == 5) {
       r->wtxState = 0;  // the card's extension ends with the silence
-      r->replyTimeout = kDefaultReplyTimeout;
+      r->replyTimeout = kDefaultReplyTimeout100ns;
     }
     return STATUS_IO_TIMEOUT;
   }
@@ -150,8 +158,8 @@ NTSTATUS SerialSendReceive(PSMARTCARD_EXTENSION sc) {
   const ULONG remaining = length ? length - 1 : 0;
   if (remaining > kLargestSerialAnswer) return STATUS_DEVICE_DATA_ERROR;
   r->receiveCount = 3;
+  r->replyTimeout = (remaining + 200) * kPerByteTimeout100ns;
   if (remaining == 0) return STATUS_SUCCESS;
-  r->replyTimeout = (remaining + 200) * kPerByteTimeout;
   status = VARNEL_SerialIo(r, kReadCode, 0, remaining, 3, &got);
   if (status == STATUS_IO_TIMEOUT || (NT_SUCCESS(status) && got < remaining)) {
     SerialPurge(r);

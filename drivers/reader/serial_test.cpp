@@ -74,6 +74,76 @@ class CannedTerminal final : public nt::serial::SerialDevice {
   sim::FrameReader reader_;
 };
 
+// The K52 firmware on the line, with a card that keeps the terminal busy
+// after the host has granted it more time: the answer to every block sent
+// during an extension (0x6C) comes `delay` late.
+class SlowAfterExtension final : public nt::serial::SerialDevice {
+ public:
+  SlowAfterExtension(sim::K52Firmware& firmware, nt::serial::SimulatedLine& line,
+                     nt::Scheduler& scheduler, Duration delay)
+      : firmware_(firmware), line_(line), scheduler_(scheduler), delay_(delay) {
+    line_.attach(this);
+  }
+  ~SlowAfterExtension() override { line_.attach(nullptr); }
+  void receive(std::uint8_t byte) override {
+    const auto frame = reader_.feed(byte);
+    if (!frame || frame->command.empty()) return;
+    const Bytes answer = sim::serialFrame(firmware_.execute(frame->command));
+    const Duration delay = frame->command[0] == 0x6C ? delay_ : Duration::zero();
+    nt::serial::SimulatedLine& line = line_;
+    scheduler_.schedule(
+        delay, [&line, answer] { line.send(answer); }, nt::EventKind::Device);
+  }
+
+ private:
+  sim::K52Firmware& firmware_;
+  nt::serial::SimulatedLine& line_;
+  nt::Scheduler& scheduler_;
+  Duration delay_;
+  sim::FrameReader reader_;
+};
+
+TEST(ReaderSerial, TheLongestWaitingTimeExtensionIsWaitedFor) {
+  ReaderRig rig({.port = "COM1", .serial = SerialEnd::kSilent});
+  sim::SchedulerTimeline timeline(rig.scheduler());
+  sim::K52Firmware firmware(timeline, sim::serialTerminalIdentity());
+  firmware.insertCard(std::make_shared<sim::Card>(
+      sim::makePurseCard(sim::PurseConfig{1234}, sim::AtrProtocols::kT1)));
+  SlowAfterExtension terminal(firmware, rig.serialLine(), rig.scheduler(), 20s);
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  ASSERT_EQ(rig.setProtocol(nt::SCARD_PROTOCOL_T1).status, nt::STATUS_SUCCESS);
+  ASSERT_EQ(rig.transmit(nt::SCARD_PROTOCOL_T1, kSelectPurse).out, (Bytes{0x90, 0x00}));
+  // From 142 x 3 s on, the time and the 4 s no longer fit 32 bits of 100 ns.
+  for (const std::uint8_t multiplier : {142, 143, 255}) {
+    firmware.slot().contacts()->t1Transport().takeLong(1, multiplier);
+    const Duration start = rig.scheduler().now();
+    const auto record = rig.transmit(nt::SCARD_PROTOCOL_T1, kReadBalance);
+    EXPECT_EQ(record.status, nt::STATUS_SUCCESS) << int{multiplier};
+    EXPECT_EQ(record.out, kBalanceRecord) << int{multiplier};
+    EXPECT_GE(rig.scheduler().now() - start, 20s) << int{multiplier};
+  }
+}
+
+TEST(ReaderSerial, EachAnswerSetsTheTimeOutOfTheNext) {
+  ReaderRig rig({.port = "COM1", .serial = SerialEnd::kSilent});
+  // A status answer of 200 bytes gives the next exchange 200 x 20 ms on top
+  // of the 4 s; the bare answer to the power-off gives the one after it
+  // back its 4 s.
+  Bytes status = {0x00, 0xC9, 0x64, 0x19, 0x00, 0x00, 0x03};
+  status.resize(2 + 0xC9, 0x00);
+  CannedTerminal terminal(rig.serialLine(), {{0x60, {0x00, 0x01, 0x64}},
+                                             {0x69, {0x00, 0x03, 0x68, 0x60, 0x05}},
+                                             {0x65, status},
+                                             {0x63, {0x00, 0x01, 0x64}}});
+  ASSERT_EQ(rig.start(), nt::STATUS_SUCCESS);
+  const Duration start = rig.scheduler().now();
+  // Status, power off, then a power on that gets no answer.
+  EXPECT_EQ(rig.power(nt::SCARD_COLD_RESET).status, nt::STATUS_UNRECOGNIZED_MEDIA);
+  const Duration took = rig.scheduler().now() - start;
+  EXPECT_GT(took, 4s);
+  EXPECT_LT(took, 6s);
+}
+
 TEST(ReaderSerial, AnAnswerAnnouncingMoreThan260BytesIsRefused) {
   ReaderRig rig({.port = "COM1", .serial = SerialEnd::kSilent});
   CannedTerminal terminal(rig.serialLine(),

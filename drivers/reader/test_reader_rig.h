@@ -16,6 +16,7 @@
 #include "platform/nt/serial/serial_driver.h"
 #include "platform/nt/serial/simulated_line.h"
 #include "platform/nt/test_kernel.h"
+#include "platform/nt/test_spin_watch.h"
 #include "platform/smclib/smclib.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/test_temp_dir.h"
@@ -45,6 +46,7 @@ struct ReaderRigOptions {
   std::optional<std::string> port = std::nullopt;  // "Port" of Reader0
   SerialEnd serial = SerialEnd::kNone;
   nt::Clocking clocking = nt::Clocking::Virtual;
+  std::uint64_t seed = 1;  // of the virtual scheduler
 };
 
 class ReaderRig {
@@ -53,7 +55,7 @@ class ReaderRig {
   explicit ReaderRig(ReaderRigOptions options = {})
       : prefix_(writeSettings(dir_, options)),
         pc_(
-            nt::makeScheduler(options.clocking),
+            watched(nt::makeScheduler(options.clocking, options.seed)),
             [this](sim::Timeline& timeline) {
               auto firmware = std::make_unique<sim::K52Firmware>(timeline);
               k52_ = firmware.get();
@@ -67,7 +69,7 @@ class ReaderRig {
   // Against any terminal, for instance a scripted one.
   explicit ReaderRig(sim::TerminalFirmware& firmware, ReaderRigOptions options = {})
       : prefix_(writeSettings(dir_, options)),
-        pc_(nt::makeScheduler(options.clocking), firmware, prefix_) {
+        pc_(watched(nt::makeScheduler(options.clocking, options.seed)), firmware, prefix_) {
     loadChannel();
   }
   ~ReaderRig() {
@@ -106,6 +108,9 @@ class ReaderRig {
   }
   nt::Scheduler& scheduler() { return pc_.scheduler(); }
   void run(Duration d) { pc_.scheduler().runFor(d); }
+  // The longest a thread of the simulation spent reading the clock without
+  // blocking in between.
+  Duration longestSpin() const { return spinWatch_->longestSpin(); }
 
   struct Reply {
     nt::NTSTATUS status;
@@ -156,7 +161,40 @@ class ReaderRig {
     return reply;
   }
 
+  // A device-control request sent from a thread of its own, as an
+  // application sends it while the test goes on: its status stays
+  // STATUS_PENDING until it is done, at `end`. Takes the device from the
+  // rig's own handle.
+  struct Background {
+    nt::NTSTATUS status = nt::STATUS_PENDING;
+    Duration end{};
+  };
+  std::shared_ptr<Background> controlInBackground(nt::ULONG code, std::vector<std::uint8_t> in,
+                                                  std::size_t outSize) {
+    closeHandle();
+    auto background = std::make_shared<Background>();
+    scheduler().startThread("application", [this, background, code, in, outSize] {
+      auto handle = pc_.kernel().openDevice(kDeviceName);
+      ASSERT_NE(handle, nullptr);
+      std::vector<std::uint8_t> out(outSize);
+      background->status = handle->deviceIoControl(code, in, out).status;
+      background->end = scheduler().now();
+    });
+    return background;
+  }
+  std::shared_ptr<Background> transmitInBackground(nt::ULONG protocol,
+                                                   const std::vector<std::uint8_t>& apdu) {
+    return controlInBackground(nt::IOCTL_SMARTCARD_TRANSMIT, transmitInput(protocol, apdu),
+                               8 + 258);
+  }
+
  private:
+  std::unique_ptr<nt::Scheduler> watched(std::unique_ptr<nt::Scheduler> scheduler) {
+    auto watch = std::make_unique<nt::SpinWatch>(std::move(scheduler));
+    spinWatch_ = watch.get();
+    return watch;
+  }
+
   static win32::Prefix writeSettings(const win32::TempDir& dir, const ReaderRigOptions& options) {
     win32::Prefix prefix(dir.path());
     win32::Registry registry(prefix);
@@ -189,7 +227,8 @@ class ReaderRig {
 
   win32::TempDir dir_;
   win32::Prefix prefix_;
-  sim::K52Firmware* k52_ = nullptr;  // set while pc_ is made
+  sim::K52Firmware* k52_ = nullptr;     // set while pc_ is made
+  nt::SpinWatch* spinWatch_ = nullptr;  // likewise
   sim::KeyboardPc pc_;
   nt::NTSTATUS channelStatus_ = nt::STATUS_UNSUCCESSFUL;
   nt::NTSTATUS readerStatus_ = nt::STATUS_UNSUCCESSFUL;

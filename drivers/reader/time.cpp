@@ -21,14 +21,14 @@ void DumpData(const UCHAR*, ULONG length) {
 ULONG GetTickCount(READER_EXTENSION* r) {
   LARGE_INTEGER ticks;
   KeQueryTickCount(&ticks);
-  return static_cast<ULONG>(static_cast<unsigned long long>(ticks.QuadPart) * r->timeIncrement /
-                            10'000);
+  return static_cast<ULONG>(static_cast<unsigned long long>(ticks.QuadPart) *
+                            r->timeIncrement100ns / 10'000);
 }
 
 void WaitX(ULONG ms) {
-  LARGE_INTEGER interval;
-  interval.QuadPart = -static_cast<LONGLONG>(ms) * 10'000;
-  KeDelayExecutionThread(KernelMode, FALSE, &interval);
+  LARGE_INTEGER interval100ns;
+  interval100ns.QuadPart = -static_cast<LONGLONG>(ms) * 10'000;
+  KeDelayExecutionThread(KernelMode, FALSE, &interval100ns);
 }
 
 }  // namespace k52::varnel

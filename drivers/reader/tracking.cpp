@@ -6,8 +6,9 @@
 namespace k52::varnel {
 namespace {
 
-constexpr LONGLONG kPollInterval = -11'000'000;  // 1.1 s, relative
+constexpr LONGLONG kPollInterval100ns = -11'000'000;  // 1.1 s, relative
 constexpr ULONG kClaimStepMs = 50;
+constexpr ULONG kRemovalStepMs = 200;
 constexpr ULONG kClaimSettleMs = 5;
 constexpr ULONG kCleanupPauseMs = 30;
 
@@ -49,9 +50,11 @@ void pollCardStatus(READER_EXTENSION* r) {
     sc->LastError = 0;
   }
   r->rememberedState = state;
-  if (!r->removing) ArmPolling(r, kPollInterval);
   KIRQL irql;
   KeAcquireSpinLock(&r->claimLock, &irql);
+  // Under the claim lock: removal sets its flag there, so a poll ending
+  // meanwhile never leaves a due time behind that removal has not seen.
+  if (!r->removing) ArmPolling(r, kPollInterval100ns);
   r->busy = 0;
   r->requestPending = 0;
   KeReleaseSpinLock(&r->claimLock, irql);
@@ -123,26 +126,28 @@ void stopThread(READER_EXTENSION* r, volatile ULONG* command, KEVENT* wakeUp, HA
 
 }  // namespace
 
-void ArmPolling(READER_EXTENSION* r, LONGLONG interval) {
-  r->pollInterval = interval;
-  LARGE_INTEGER due;
-  due.QuadPart = interval;
-  KeSetTimer(&r->pollTimer, due, &r->pollDpc);
+void ArmPolling(READER_EXTENSION* r, LONGLONG interval100ns) {
+  r->pollInterval100ns = interval100ns;
+  LARGE_INTEGER due100ns;
+  due100ns.QuadPart = interval100ns;
+  KeSetTimer(&r->pollTimer, due100ns, &r->pollDpc);
 }
 
 void ReaderPollingDpc(PKDPC, PVOID context, PVOID, PVOID) {
   auto* r = static_cast<READER_EXTENSION*>(context);
   KeAcquireSpinLockAtDpcLevel(&r->claimLock);
-  const bool claimed = !r->requestPending;
+  // Once removal has begun the reader is its own: no poll, and no new due
+  // time, whether or not removal holds the claim yet.
+  const bool removing = r->removing;
+  const bool claimed = !removing && !r->requestPending;
   if (claimed) {
     r->busy = 1;
     r->requestPending = 1;
+  } else if (!removing) {
+    ArmPolling(r, r->pollInterval100ns);  // a request runs: poll after it
   }
   KeReleaseSpinLockFromDpcLevel(&r->claimLock);
-  if (!claimed) {
-    ArmPolling(r, r->pollInterval);  // a request runs: poll after it
-    return;
-  }
+  if (!claimed) return;
   r->NotifyThreadCmd = kThreadPollRequested;
   KeSetEvent(&r->notifyThreadEvent, IO_NO_INCREMENT, FALSE);
 }
@@ -159,6 +164,24 @@ void ClaimReader(READER_EXTENSION* r) {
     WaitX(kClaimStepMs);
   }
   WaitX(kClaimSettleMs);
+}
+
+void ClaimReaderForRemoval(READER_EXTENSION* r) {
+  KIRQL irql;
+  // The flag under the lock the polling tests it under; the event ends the
+  // waits of a running request or poll, which then gives the reader back.
+  KeAcquireSpinLock(&r->claimLock, &irql);
+  r->removing = 1;
+  KeReleaseSpinLock(&r->claimLock, irql);
+  KeSetEvent(&r->removalEvent, IO_NO_INCREMENT, FALSE);
+  for (;;) {
+    KeAcquireSpinLock(&r->claimLock, &irql);
+    const bool free = !r->requestPending && !r->busy;
+    if (free) r->requestPending = r->busy = 1;
+    KeReleaseSpinLock(&r->claimLock, irql);
+    if (free) return;
+    WaitX(kRemovalStepMs);
+  }
 }
 
 void ReleaseReader(READER_EXTENSION* r) {

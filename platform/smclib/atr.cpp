@@ -161,6 +161,8 @@ ULONG bitRateAdjustment(UCHAR Dl) {
 
 NTSTATUS SmartcardUpdateCardCapabilities(PSMARTCARD_EXTENSION SmartcardExtension) {
   SCARD_CARD_CAPABILITIES& caps = SmartcardExtension->CardCapabilities;
+  // Read before the parse, which may decode the ATR in place.
+  const bool sameCard = smc::t1LinkBelongsToAtr(*SmartcardExtension);
   NTSTATUS status = STATUS_SUCCESS;
   setDefaults(caps);
   if (caps.ATR.Length != 0 && !parse(caps)) {
@@ -168,7 +170,7 @@ NTSTATUS SmartcardUpdateCardCapabilities(PSMARTCARD_EXTENSION SmartcardExtension
     status = STATUS_UNRECOGNIZED_MEDIA;
   }
   computeTimes(caps, SmartcardExtension->ReaderCapabilities.CLKFrequency.Default);
-  smc::resetT1(SmartcardExtension);
+  if (!sameCard) smc::resetT1(SmartcardExtension);
   return status;
 }
 

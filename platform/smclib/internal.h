@@ -13,8 +13,11 @@ ULONG clockRateConversion(UCHAR Fl);
 ULONG bitRateAdjustment(UCHAR Dl);
 
 // The T=1 link back to its state after an ATR: sequence numbers 0, IFSC
-// from the ATR, IFSD 32 until negotiated, no exchange running.
+// from the ATR, IFSD 32 until negotiated, no exchange running; it now
+// belongs to the ATR in CardCapabilities.
 void resetT1(PSMARTCARD_EXTENSION ext);
+// Whether the T=1 link was started for the ATR in CardCapabilities.
+bool t1LinkBelongsToAtr(const SMARTCARD_EXTENSION& ext);
 // A new transmit request begins: an exchange its reader left open was
 // abandoned, and the next one starts by resynchronising.
 void closeT1Exchange(PSMARTCARD_EXTENSION ext);

@@ -293,6 +293,9 @@ struct T1_DATA {
   BOOLEAN IfsdNegotiated;
   BOOLEAN NoIfsRequest;  // SCARD_ATTR_SUPRESS_T1_IFS_REQUEST
   BOOLEAN ResyncPending;
+  // The ATR the link was started for (CardCapabilities.ATR then).
+  UCHAR AtrLength;
+  UCHAR Atr[64];
   // Exchange state, private to SmartcardT1Request/Reply.
   UCHAR State;
   UCHAR Phase;
@@ -378,7 +381,11 @@ NTSTATUS SmartcardDeviceControl(PSMARTCARD_EXTENSION SmartcardExtension, PIRP Ir
 void SmartcardCompleteCardTracking(PSMARTCARD_EXTENSION SmartcardExtension);
 
 // Parses CardCapabilities.ATR into CardCapabilities (all but
-// Protocol.Selected) and starts the T=1 link afresh. An ATR in inverse
+// Protocol.Selected) and starts the T=1 link afresh when the ATR is not the
+// one the link was started for: a driver may call it again for the card it
+// already speaks to (a status poll) without losing the link's sequence
+// numbers. A power request (IOCTL_SMARTCARD_POWER) starts the link afresh
+// whatever the ATR. An ATR in inverse
 // convention read as direct (TS 0x03) is converted in place. Length 0
 // clears the capabilities. STATUS_UNRECOGNIZED_MEDIA for an ATR that is
 // truncated, too long, has a bad TS or a wrong TCK; the capabilities are

@@ -5,8 +5,10 @@
 // Error handling: an invalid block is answered with an R-block (or our
 // S-request is sent again); a block the card asks for again is sent again.
 // The third error in a row starts a resynchronisation; an error while
-// resynchronising asks for it again, up to three requests per exchange. An exchange that ends early
-// or is abandoned leaves the link to be resynchronised at the start of the next one.
+// resynchronising asks for it again, up to three requests per exchange. A
+// card that gives up (S(ABORT request)) gets its S(ABORT response), and the
+// exchange then fails whatever comes back. An exchange that ends early or is
+// abandoned leaves the link to be resynchronised at the start of the next one.
 #include <algorithm>
 #include <cstring>
 
@@ -19,7 +21,8 @@ namespace {
 using namespace t1;
 
 enum State : UCHAR { kIdle, kAwaiting, kContinue };
-enum Phase : UCHAR { kNegotiate, kSending, kReceiving, kResync };
+// kAborted: the card gave the exchange up and our S(ABORT response) is out.
+enum Phase : UCHAR { kNegotiate, kSending, kReceiving, kResync, kAborted };
 enum Block : UCHAR { kSendI, kSendR, kSendRequest, kSendResponse };
 
 constexpr UCHAR kMaxErrors = 3;
@@ -161,7 +164,11 @@ NTSTATUS onBlock(PSMARTCARD_EXTENSION ext, UCHAR pcb, std::span<const UCHAR> inf
         t.IFSC = inf[0];
         setNext(t, kSendResponse, kIfs, inf[0]);
         return STATUS_MORE_PROCESSING_REQUIRED;
-      default:  // the card gives up on the exchange
+      case kAbort:  // the card gives up on the exchange: it gets its answer first
+        t.Phase = kAborted;
+        setNext(t, kSendResponse, kAbort);
+        return STATUS_MORE_PROCESSING_REQUIRED;
+      default:
         return STATUS_DEVICE_PROTOCOL_ERROR;
     }
   }
@@ -261,6 +268,9 @@ namespace smc {
 
 void resetT1(PSMARTCARD_EXTENSION ext) {
   T1_DATA& t = ext->T1;
+  const auto& atr = ext->CardCapabilities.ATR;
+  t.AtrLength = std::min<UCHAR>(atr.Length, sizeof t.Atr);
+  std::memcpy(t.Atr, atr.Buffer, t.AtrLength);
   const UCHAR ifsc = ext->CardCapabilities.T1.IFSC;
   t.IFSC = ifsc ? ifsc : T1_IFSD_DEFAULT;
   t.IFSD = T1_IFSD_DEFAULT;
@@ -270,6 +280,12 @@ void resetT1(PSMARTCARD_EXTENSION ext) {
   t.IfsdNegotiated = FALSE;
   t.ResyncPending = FALSE;
   t.State = kIdle;
+}
+
+bool t1LinkBelongsToAtr(const SMARTCARD_EXTENSION& ext) {
+  const T1_DATA& t = ext.T1;
+  const auto& atr = ext.CardCapabilities.ATR;
+  return atr.Length == t.AtrLength && std::memcmp(atr.Buffer, t.Atr, t.AtrLength) == 0;
 }
 
 void closeT1Exchange(PSMARTCARD_EXTENSION ext) {
@@ -318,9 +334,12 @@ NTSTATUS SmartcardT1Reply(PSMARTCARD_EXTENSION SmartcardExtension) {
   t.Wtx = 0;
   const std::span<const UCHAR> block = smc::usedBytes(ext->SmartcardReply);
   RError error;
-  const NTSTATUS status = wellFormed(*ext, block, &error)
-                              ? onBlock(ext, block[1], block.subspan(kPrologue, block[2]))
-                              : onInvalid(t, error);
+  NTSTATUS status = STATUS_DEVICE_PROTOCOL_ERROR;  // whatever follows an abort
+  if (t.Phase != kAborted) {
+    status = wellFormed(*ext, block, &error)
+                 ? onBlock(ext, block[1], block.subspan(kPrologue, block[2]))
+                 : onInvalid(t, error);
+  }
   if (status == STATUS_MORE_PROCESSING_REQUIRED) {
     t.State = kContinue;
   } else {

@@ -167,6 +167,25 @@ TEST_F(T1Link, SequenceNumbersAndNegotiatedSizesCarryOver) {
   EXPECT_EQ(exchange(r, {{"00 00 05 00 B0 00 00 02", "00 00 02 90 00"}}), STATUS_SUCCESS);
 }
 
+TEST_F(T1Link, OnlyAnotherAtrStartsTheLinkAfresh) {
+  const auto setAtr = [&](const char* hex) {
+    const auto atr = bytes(hex);
+    std::copy(atr.begin(), atr.end(), r.ext.CardCapabilities.ATR.Buffer);
+    r.ext.CardCapabilities.ATR.Length = static_cast<UCHAR>(atr.size());
+    ASSERT_EQ(SmartcardUpdateCardCapabilities(&r.ext), STATUS_SUCCESS);
+  };
+  ASSERT_NO_FATAL_FAILURE(setAtr("3B 80 01 81"));  // T=1, IFSC 32
+  ASSERT_EQ(exchange(r, {{"00 00 05 00 B0 00 00 02", "00 00 02 90 00"}}), STATUS_SUCCESS);
+  // A status poll reads the same card again: its link goes on.
+  ASSERT_NO_FATAL_FAILURE(setAtr("3B 80 01 81"));
+  r.command(SCARD_PROTOCOL_T1, "00 B0 00 00 02");
+  EXPECT_EQ(exchange(r, {{"00 40 05 00 B0 00 00 02", "00 40 02 90 00"}}), STATUS_SUCCESS);
+  // Another card: sequence numbers from 0.
+  ASSERT_NO_FATAL_FAILURE(setAtr("3B 81 01 42 C2"));
+  r.command(SCARD_PROTOCOL_T1, "00 B0 00 00 02");
+  EXPECT_EQ(exchange(r, {{"00 00 05 00 B0 00 00 02", "00 00 02 90 00"}}), STATUS_SUCCESS);
+}
+
 TEST_F(T1Link, TheCardAskingForMoreTimeIsVisibleToTheDriver) {
   r.ext.SmartcardRequest.BufferLength = 0;
   ASSERT_EQ(SmartcardT1Request(&r.ext), STATUS_SUCCESS);
@@ -191,6 +210,16 @@ TEST_F(T1Link, AHopelessCardEndsTheExchangeAndTheNextOneResynchronises) {
   EXPECT_EQ(sent[1], withEdc("00 82 00", false));
   EXPECT_EQ(sent[3], withEdc("00 C0 00", false));
   EXPECT_EQ(sent[5], withEdc("00 C0 00", false));
+  r.command(SCARD_PROTOCOL_T1, "00 B0 00 00 02");
+  EXPECT_EQ(exchange(r, {{"00 C0 00", "00 E0 00"}, {"00 00 05 00 B0 00 00 02", "00 00 02 90 00"}}),
+            STATUS_SUCCESS);
+}
+
+TEST_F(T1Link, TheCardGivingUpIsAnsweredAndTheExchangeFails) {
+  EXPECT_EQ(exchange(r, {{"00 00 05 00 B0 00 00 02", "00 C2 00"},  // S(ABORT request)
+                         {"00 E2 00", "00 80 00"}}),               // S(ABORT response)
+            STATUS_DEVICE_PROTOCOL_ERROR);
+  EXPECT_EQ(r.information, 0u);
   r.command(SCARD_PROTOCOL_T1, "00 B0 00 00 02");
   EXPECT_EQ(exchange(r, {{"00 C0 00", "00 E0 00"}, {"00 00 05 00 B0 00 00 02", "00 00 02 90 00"}}),
             STATUS_SUCCESS);
