@@ -158,8 +158,9 @@ class Scheduler {
   ULONG timeIncrement() const { return timeIncrement_.load(std::memory_order_relaxed); }
   Duration tickLength() const { return std::chrono::nanoseconds(timeIncrement() * 100LL); }
   // Takes values from kFinestTimeIncrement to kCoarsestTimeIncrement;
-  // false (and no change) for any other.
-  bool setTimeIncrement(ULONG increment);
+  // false (and no change) for any other. A scheduler that wraps another
+  // passes it on.
+  virtual bool setTimeIncrement(ULONG increment);
 
  protected:
   // Runs one event's action in event context at DISPATCH_LEVEL.

@@ -64,6 +64,9 @@ class SpinWatch final : public Scheduler {
   std::string failure() const override { return inner_->failure(); }
   void shutdown() override { inner_->shutdown(); }
   std::int64_t systemTimeAtStart() const override { return inner_->systemTimeAtStart(); }
+  bool setTimeIncrement(ULONG increment) override {
+    return inner_->setTimeIncrement(increment) && Scheduler::setTimeIncrement(increment);
+  }
 
  private:
   std::unique_ptr<Scheduler> inner_;
