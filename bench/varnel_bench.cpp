@@ -42,15 +42,19 @@ std::shared_ptr<sim::Card> benchCard() {
 
 enum class Line { kKeyboard, kSerial };
 
-// state.range(0): the answer's length; state.range(1): 0 for T=0, 1 for T=1.
+// state.range(0): the answer's length; state.range(1): 0 for T=0, 1 for T=1;
+// state.range(2): the machine's clock tick in 100 ns units.
 void exchange(benchmark::State& state, Line line, nt::Clocking clocking) {
   const bool serial = line == Line::kSerial;
   const auto data = static_cast<std::uint8_t>(state.range(0) - 2);
   const nt::ULONG protocol = state.range(1) ? nt::SCARD_PROTOCOL_T1 : nt::SCARD_PROTOCOL_T0;
-  varnel::ReaderRig rig(serial ? varnel::ReaderRigOptions{.port = "COM1",
-                                                          .serial = varnel::SerialEnd::kTerminal,
-                                                          .clocking = clocking}
-                               : varnel::ReaderRigOptions{.clocking = clocking});
+  const auto tick = static_cast<std::uint32_t>(state.range(2));
+  varnel::ReaderRig rig(
+      serial ? varnel::ReaderRigOptions{.port = "COM1",
+                                        .serial = varnel::SerialEnd::kTerminal,
+                                        .clocking = clocking,
+                                        .timeIncrement = tick}
+             : varnel::ReaderRigOptions{.clocking = clocking, .timeIncrement = tick});
   (serial ? rig.serialTerminal() : rig.terminal()).insertCard(benchCard());
   Bytes select = {0x00, 0xA4, 0x04, 0x0C, sizeof kAid};
   select.insert(select.end(), std::begin(kAid), std::end(kAid));
@@ -96,7 +100,7 @@ void BM_KeyboardLineRealClock(benchmark::State& state) {
 }
 
 void sizesAndProtocols(benchmark::internal::Benchmark* b) {
-  b->ArgNames({"answer", "t1"})->ArgsProduct({{11, 255}, {0, 1}});
+  b->ArgNames({"answer", "t1", "tick"})->ArgsProduct({{11, 255}, {0, 1}, {10'000, 156'250}});
 }
 BENCHMARK(BM_KeyboardLine)
     ->Apply(sizesAndProtocols)
@@ -109,8 +113,8 @@ BENCHMARK(BM_SerialLine)
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeyboardLineRealClock)
-    ->ArgNames({"answer", "t1"})
-    ->ArgsProduct({{11}, {0, 1}})
+    ->ArgNames({"answer", "t1", "tick"})
+    ->ArgsProduct({{11}, {0, 1}, {10'000, 156'250}})
     ->Iterations(10)
     ->MeasureProcessCPUTime()
     ->UseRealTime()

@@ -46,7 +46,8 @@ struct ReaderRigOptions {
   std::optional<std::string> port = std::nullopt;  // "Port" of Reader0
   SerialEnd serial = SerialEnd::kNone;
   nt::Clocking clocking = nt::Clocking::Virtual;
-  std::uint64_t seed = 1;  // of the virtual scheduler
+  std::uint64_t seed = 1;                                     // of the virtual scheduler
+  std::optional<std::uint32_t> timeIncrement = std::nullopt;  // the machine's clock tick
 };
 
 class ReaderRig {
@@ -205,6 +206,10 @@ class ReaderRig {
     registry.set(win32::RootKey::LocalMachine,
                  "System\\CurrentControlSet\\Services\\vrlPCSC\\Parameters", "KeyboardCWT",
                  std::uint32_t{2});
+    if (options.timeIncrement) {
+      registry.set(win32::RootKey::LocalMachine, nt::kMachineSettingsKey, nt::kTimeIncrementValue,
+                   *options.timeIncrement);
+    }
     return prefix;
   }
 

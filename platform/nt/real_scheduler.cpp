@@ -14,6 +14,9 @@ constexpr std::int64_t kUnixEpochInSystemTime = 116444736000000000;
 // slowness rather than a hang.
 constexpr Duration kCatchUpLimit = std::chrono::milliseconds(500);
 
+// The end of a processor stall that is spun rather than slept.
+constexpr Duration kStallSpin = std::chrono::microseconds(200);
+
 std::int64_t systemTimeNow() {
   const auto sinceUnix = std::chrono::system_clock::now().time_since_epoch();
   return kUnixEpochInSystemTime +
@@ -86,6 +89,7 @@ void RealScheduler::workerMain() {
     runInEventContext(event->action);
     lock.lock();
     running_ = false;
+    ++eventsRun_;
     eventsChanged_.notify_all();
   }
 }
@@ -104,10 +108,23 @@ void RealScheduler::catchUp(Duration t) {
 }
 
 void RealScheduler::poll() {
+  if (inEvent() || currentIrql() >= DISPATCH_LEVEL) {
+    // Spinning at raised IRQL: at least let the host's other threads in.
+    std::this_thread::yield();
+    return;
+  }
   catchUp(now());
-  // Code that polls the clock spins: let the host's other threads have the
-  // core meanwhile.
-  std::this_thread::yield();
+  // As on the virtual clock, a read moves on to the next tick or to the next
+  // event, whichever comes first: the tick count cannot change before that,
+  // and an event is what could end the poller's loop sooner. So a driver
+  // that spins on the tick count sleeps instead of burning a core.
+  const Duration tick = tickLength();
+  const Duration nextTick = (now() / tick + 1) * tick;
+  std::unique_lock lock(eventsMutex_);
+  const std::uint64_t seen = eventsRun_;
+  const auto next = queue_.nextDue();
+  const Duration until = next ? std::min(nextTick, *next) : nextTick;
+  eventsChanged_.wait_for(lock, until - now(), [&] { return stop_ || eventsRun_ != seen; });
 }
 
 void RealScheduler::startThread(std::string, Action body) {
@@ -147,9 +164,11 @@ void RealScheduler::notifyWaiters() {
 }
 
 void RealScheduler::stall(Duration d) {
-  // A busy-wait, as the processor's, but one that lets the host's other
-  // threads (the device models among them) have the core meanwhile.
+  // The processor waits and nothing else happens in its thread, so most of
+  // it may be slept; the last stretch spins, as the host wakes a sleeper
+  // late, and the stall must not end early.
   const Duration end = now() + d;
+  if (d > kStallSpin) clock_.sleepFor(d - kStallSpin);
   while (now() < end) std::this_thread::yield();
 }
 

@@ -8,7 +8,9 @@
 // event for a missing one (a lost acknowledgment, a silent card) on a loaded
 // machine. So a thread that reads the clock (poll) or whose wait times out
 // first lets the worker run every event due by then; only then does its read
-// return, or its wait look at its condition once more.
+// return, or its wait look at its condition once more. A clock read then
+// moves on to the next tick or event, as on the virtual clock, sleeping
+// meanwhile: drivers that spin on the tick count cost no processor.
 //
 // Threads started with startThread() must have ended before the scheduler is
 // destroyed: the destructor joins them. Pending events are dropped.
@@ -66,6 +68,7 @@ class RealScheduler final : public Scheduler {
   std::condition_variable eventsChanged_;
   EventQueue queue_;
   bool running_ = false;  // an event is running
+  std::uint64_t eventsRun_ = 0;
   bool stop_ = false;
 
   std::mutex waitMutex_;
