@@ -50,20 +50,7 @@ class PcscdWithVpcd : public ::testing::Test {
 
   // Blocks until the reader reports a card (or none); the final state mask.
   DWORD waitFor(int slot, bool present) {
-    const std::string reader = daemon_.readerName(slot);
-    SCARD_READERSTATE state{};
-    state.szReader = reader.c_str();
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    const auto deadline = std::chrono::steady_clock::now() + 1ms * kStateTimeoutMs;
-    while (SCardGetStatusChange(context_, 100, &state, 1) != SCARD_E_NO_SERVICE &&
-           std::chrono::steady_clock::now() < deadline) {
-      if (((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present &&
-          (present || (state.dwEventState & SCARD_STATE_EMPTY))) {
-        break;
-      }
-      state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
-    }
-    return state.dwEventState;
+    return daemon_.waitForCard(daemon_.readerName(slot), present, 1ms * kStateTimeoutMs);
   }
 
   DWORD connect(int slot = 0, DWORD protocols = SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1) {

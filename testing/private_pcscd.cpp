@@ -245,6 +245,28 @@ std::string PrivatePcscd::handlerReaderName() const {
   return options_.handler ? options_.handler->friendlyName + " 00 00" : std::string();
 }
 
+unsigned long PrivatePcscd::waitForCard(const std::string& reader, bool present,
+                                        std::chrono::milliseconds timeout) const {
+  SCARDCONTEXT context;
+  if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
+    return 0;
+  }
+  SCARD_READERSTATE state{};
+  state.szReader = reader.c_str();
+  state.dwCurrentState = SCARD_STATE_UNAWARE;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (SCardGetStatusChange(context, 100, &state, 1) != SCARD_E_NO_SERVICE &&
+         std::chrono::steady_clock::now() < deadline) {
+    if (((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present &&
+        (present || (state.dwEventState & SCARD_STATE_EMPTY))) {
+      break;
+    }
+    state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
+  }
+  SCardReleaseContext(context);
+  return state.dwEventState;
+}
+
 std::string PrivatePcscd::log() const {
   std::ifstream in(dir_ / "pcscd.log");
   std::ostringstream text;

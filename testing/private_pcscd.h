@@ -66,6 +66,12 @@ class PrivatePcscd {
   // The PC/SC reader name of the handler's reader.
   std::string handlerReaderName() const;
   pid_t pid() const { return pid_; }
+  // Waits until the daemon reports a card in `reader` (`present`) or an
+  // empty slot, as a client sees it: a card a simulator saw powered may not
+  // be one the daemon has announced yet. Returns the last state mask it
+  // reported (SCARD_STATE_*), 0 when it could not be asked.
+  unsigned long waitForCard(const std::string& reader, bool present,
+                            std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
   // Everything the daemon printed so far.
   std::string log() const;
 

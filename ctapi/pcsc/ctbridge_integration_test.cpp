@@ -1,6 +1,7 @@
 // libctbridge.so through a real, private pcscd to a simulated purse card in
 // pcscd's virtual reader. Every test runs in a process of its own, with its
 // own daemon, ports and prefix.
+#include <PCSC/winscard.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -67,6 +68,7 @@ class CtBridgeThroughPcscd : public ::testing::Test {
                                             pcscd_->vpcdPort());
     ASSERT_TRUE(card_->insert(5s));
     ASSERT_TRUE(card_->waitUntilPowered(5s));
+    ASSERT_TRUE(pcscd_->waitForCard(pcscd_->readerName(), true) & SCARD_STATE_PRESENT);
   }
 
   Reply send(Bytes command, std::uint8_t dad = CTAPI_ADDR_CT, std::uint16_t ctn = 1) {
