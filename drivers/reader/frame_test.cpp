@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "drivers/reader/reader.h"
-#include "drivers/reader/test_pool_shortage.h"
 #include "drivers/reader/test_reader_rig.h"
+#include "platform/nt/low_resources.h"
 
 namespace k52::varnel {
 namespace {
@@ -92,7 +92,7 @@ TEST(ReaderFrame, NoReaderWhenTheSmartCardLibraryCannotStart) {
   for (const Bytes& answer : {Bytes{0x64}, Bytes{}, kNoCard, kNoCard}) terminal.addAnswer(answer);
   ReaderRig rig(terminal);
   {
-    const PoolShortage shortage;
+    const nt::LowResourcesSimulation lowResources;
     EXPECT_EQ(rig.start(), nt::STATUS_NO_SUCH_DEVICE);
   }
   EXPECT_EQ(rig.pc().kernel().findDevice(kDeviceName), nullptr);
