@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "chiphost/core/cdes.h"
 #include "chiphost/readers/checksum.h"
@@ -184,6 +185,17 @@ void FnxFirmware::execute(int slotIndex, std::span<const std::uint8_t> command) 
   bool counted = true;
   std::string name;
   auto result = run(slot, command, counted, name);
+  // The answer goes out in the old speed and parity; the new ones hold from
+  // the next character on.
+  struct Switch {
+    FnxFirmware& fw;
+    ~Switch() {
+      if (fw.pendingSpeed_) fw.speed_ = *std::exchange(fw.pendingSpeed_, std::nullopt);
+      if (fw.pendingLineParity_) {
+        fw.lineParity_ = *std::exchange(fw.pendingLineParity_, std::nullopt);
+      }
+    }
+  } switchAfterAnswer{*this};
   if (name.empty()) return;  // refused: not executed
   ++executions_[name];
   if (counted) ++slot.counter;
@@ -267,7 +279,7 @@ std::optional<std::vector<std::uint8_t>> FnxFirmware::run(Slot& slot,
         return std::nullopt;
       }
       name = "speed";
-      speed_ = *rate;
+      pendingSpeed_ = *rate;
       return Bytes{};
     }
     case fnx::kTransferOp: {
@@ -281,7 +293,7 @@ std::optional<std::vector<std::uint8_t>> FnxFirmware::run(Slot& slot,
         if (m & fnx::kModeParityEven) parity = 2;
         if (parity && config_.firmware >= fnx::kParityModeFrom) {
           cardParity_ = *parity;
-          if (config_.firmware < fnx::kOwnParityFrom) lineParity_ = *parity;
+          if (config_.firmware < fnx::kOwnParityFrom) pendingLineParity_ = *parity;
         }
         return Bytes{};
       }

@@ -107,6 +107,8 @@ class FnxFirmware {
   std::int32_t speed_ = 9600;
   std::uint8_t lineParity_ = 2;
   std::uint8_t cardParity_ = 2;
+  std::optional<std::int32_t> pendingSpeed_;
+  std::optional<std::uint8_t> pendingLineParity_;
 
   // Parser: the frame so far (length byte included), the last character's
   // time.
