@@ -167,8 +167,10 @@ void FnxFirmware::frameByte(std::uint8_t byte) {
   for (int seed = 0; seed < slotCount(); ++seed) {
     if (chiphost::rollChecksum(static_cast<std::uint8_t>(seed), covered) == checksum) slot = seed;
   }
+  if (onTrace) onTrace({true, false, slot.value_or(-1), frame_, slot.has_value()});
   resetParser();
   if (!slot) return;
+  if (beforeFrame) beforeFrame();
   if (faults_.mute) {
     if (*faults_.mute > 0 && --*faults_.mute == 0) faults_.mute.reset();
     return;
@@ -182,6 +184,7 @@ void FnxFirmware::frameByte(std::uint8_t byte) {
 
 void FnxFirmware::execute(int slotIndex, std::span<const std::uint8_t> command) {
   Slot& slot = slots_[slotIndex];
+  answerSlot_ = slotIndex;
   bool counted = true;
   std::string name;
   auto result = run(slot, command, counted, name);
@@ -328,6 +331,7 @@ void FnxFirmware::answer(std::span<const std::uint8_t> bytes) {
     checksum ^= 0x5A;
   }
   out.push_back(checksum);
+  if (onTrace) onTrace({false, false, answerSlot_, out, true});
   send_(out);
 }
 
@@ -362,7 +366,10 @@ void FnxFirmware::transparentByte(std::uint8_t byte) {
   } else {
     reply = slot.card->t0(done.bytes);
   }
-  if (!reply.empty()) send_(reply);
+  if (onTrace) onTrace({true, true, done.slot, done.bytes, true});
+  if (reply.empty()) return;
+  if (onTrace) onTrace({false, true, done.slot, reply, true});
+  send_(reply);
 }
 
 }  // namespace k52::sim

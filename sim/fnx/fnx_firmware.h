@@ -73,6 +73,19 @@ class FnxFirmware {
   std::function<void()> onCardChange;
 
   FnxFaults& faults() { return faults_; }
+  // Called for every frame with a good checksum, before the faults strike
+  // (random faults are set here).
+  std::function<void()> beforeFrame;
+  // One call per frame from the host (slot -1: no slot's checksum matched),
+  // per answer and per run of transparent bytes either way.
+  struct Trace {
+    bool fromHost;
+    bool raw;
+    int slot;
+    std::vector<std::uint8_t> bytes;
+    bool checksumOk;
+  };
+  std::function<void(const Trace&)> onTrace;
   std::uint8_t counter(int slot) const { return slots_.at(slot).counter; }
   // Executions per command name ("identify", "status", ...).
   const std::map<std::string, unsigned>& executions() const { return executions_; }
@@ -108,6 +121,7 @@ class FnxFirmware {
   std::uint8_t lineParity_ = 2;
   std::uint8_t cardParity_ = 2;
   std::optional<std::int32_t> pendingSpeed_;
+  int answerSlot_ = 0;
   std::optional<std::uint8_t> pendingLineParity_;
 
   // Parser: the frame so far (length byte included), the last character's

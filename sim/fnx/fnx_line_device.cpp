@@ -32,6 +32,12 @@ bool FnxLineDevice::frameMatches(const win32::LineFrame& host) const {
 
 void FnxLineDevice::receive(std::uint8_t byte, const win32::LineFrame& hostFrame) {
   if (breakOn_) return;
+  // A zero at a crawling rate holds the line low as long as a break does:
+  // the driver channel's reset pulse.
+  if (byte == 0x00 && hostFrame.baudRate <= 1200) {
+    firmware_.lineBreak();
+    return;
+  }
   if (frameMatches(hostFrame)) {
     firmware_.receive(byte, line_->now());
   } else {
