@@ -96,6 +96,32 @@ TEST_F(DriverTest, APortOpenedBySearchOnTheDriversNumberRunsOverTheChannel) {
   EXPECT_TRUE(port.DriverBusy());
 }
 
+// What reaches the reader behind the driver, with the rate it came at.
+struct RateRecorder : win32::CommDevice {
+  void receive(std::uint8_t byte, const win32::LineFrame& frame) override {
+    bytes.emplace_back(byte, frame.baudRate);
+  }
+  std::vector<std::pair<std::uint8_t, std::uint32_t>> bytes;
+};
+
+TEST_F(DriverTest, TheResetPulseOverTheChannelIsAZeroAt300Baud) {
+  RateRecorder reader;
+  readerLine->attach(&reader);
+  TComPort port;
+  port.setSearchFlag(true);
+  port.SetLineParams(57600, 2, 2);
+  port.SetPortNumber(4);
+  const Duration start = rig.clock.now();
+  port.ResetPulse();
+  EXPECT_EQ(rig.clock.now() - start, 60ms);
+  EXPECT_EQ(port.baudRate(), 57600);
+  EXPECT_EQ(channel.driverBaud(), 57600);
+  readerLine->run();
+  ASSERT_EQ(reader.bytes.size(), 1u);
+  EXPECT_EQ(reader.bytes[0], (std::pair<std::uint8_t, std::uint32_t>{0x00, 300}));
+  readerLine->attach(nullptr);
+}
+
 TEST_F(DriverTest, FourQuietTicksAfterTheLastWriteRestoreTheDriver) {
   TComPort port;
   port.setSearchFlag(true);
