@@ -159,8 +159,10 @@ int runSteps(const Invocation& inv, const chiphost::ErrorTexts& texts, std::ostr
       out << "error=" << code << " " << texts.errText("ENGLISH", e.text()) << "\n";
       result = 1;
     }
+    // Each step's lines as soon as it ends: someone may be watching a long
+    // run (sleep, receive) step by step.
+    out.flush();
   }
-  out.flush();
   chiphost::DriverChannel::instance().stop();
   messageOut = nullptr;
   return result;
