@@ -210,6 +210,24 @@ TEST_F(AttachedFnx, ARecheckFindsTheSameReaderOrDetaches) {
   EXPECT_FALSE(card.attached());
 }
 
+TEST(FnxDestruction, AnAttachedReaderGoesDarkTo9600AndPowersItsCardOff) {
+  ReaderRig rig;
+  sim::FnxFirmware& fw = rig.plugReader();
+  fw.insertCard(0, ReaderRig::purseCard());
+  auto card = std::make_unique<ReaderAttachment>(rig.host, kRigPort, 0);
+  card->Attach(0);
+  card->PowerOn();
+  card->SetLed(3);
+  ASSERT_EQ(fw.speed(), 115200);
+  const unsigned modes = fw.executions().at("mode");
+  card.reset();
+  rig.line->run();
+  EXPECT_EQ(fw.executions().at("mode"), modes + 1);
+  EXPECT_EQ(fw.executions().at("power-off"), 1u);
+  EXPECT_EQ(fw.speed(), 9600);
+  EXPECT_EQ(rig.line->hostFrame().baudRate, 9600u);
+}
+
 TEST(FnxLongRun, TenVirtualMinutesOfFaultsAndPullsKeepTheirPromises) {
   ReaderRig rig;
   sim::FnxFirmware& fw = rig.plugReader({.lot = 3, .serial = 4});
