@@ -123,7 +123,9 @@ void TtyCommLine::purgeOutput() {
 
 bool TtyCommLine::waitForInput(Duration wait) {
   if (inputCount() > 0) return true;
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
+  // Rounded up: a wait of less than a millisecond must still wait, or the
+  // caller's 1 ms turns spin through their last fraction.
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
   pollfd fd{fd_, POLLIN, 0};
   const int n = ::poll(&fd, 1, static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX)));
   return n > 0 && (fd.revents & POLLIN);

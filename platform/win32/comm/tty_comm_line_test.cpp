@@ -61,6 +61,15 @@ TEST(TtyCommLine, AnyRateBytesBothWaysAndTheHangUp) {
   EXPECT_EQ(line->modemStatus(), 0u);
 }
 
+TEST(TtyCommLine, AWaitShorterThanAMillisecondStillWaits) {
+  Pty pty;
+  auto line = TtyCommLine::open(pty.slave);
+  ASSERT_TRUE(line);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(line->waitForInput(300us));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 300us);
+}
+
 TEST(TtyCommLine, APathThatIsNoTtyDoesNotOpen) {
   EXPECT_FALSE(TtyCommLine::open("/dev/null"));
   EXPECT_FALSE(TtyCommLine::open("/nonexistent/tty"));
