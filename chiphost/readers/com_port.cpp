@@ -31,6 +31,8 @@ TComPort::TComPort() = default;
 
 TComPort::~TComPort() {
   Close();
+  // The card behind the callback goes with this port.
+  channel().forget(this);
 }
 
 const std::vector<TComPort*>& TComPort::registry() {
@@ -128,6 +130,9 @@ void TComPort::Close() {
   if (handle_ != kClosedHandle && sharedCount(portNumber_) == 0) {
     Purge();
     if (driverFlag_) {
+      // The card that owns this port is closing it (or going): its baud
+      // callback must not run inside the close.
+      channel().forget(this);
       channel().restore();
     } else {
       win32::CloseHandle(handle_);
@@ -354,7 +359,7 @@ bool TComPort::WriteByte(std::uint8_t byte) {
   if (handle_ == kClosedHandle) {
     sent = -1;
   } else if (driverFlag_) {
-    sent = channel().write(driverContext_, {&byte, 1}, baudCallback_);
+    sent = channel().write(driverContext_, {&byte, 1}, baudCallback_, this);
   } else {
     win32::DWORD n = 0;
     sent = win32::WriteFile(handle_, &byte, 1, &n, nullptr) ? static_cast<int>(n) : -1;
@@ -378,7 +383,7 @@ bool TComPort::FlushBuffer() {
   if (handle_ == kClosedHandle) {
     sent = -1;
   } else if (driverFlag_) {
-    sent = channel().write(driverContext_, {sendBuffer_.data(), count}, baudCallback_);
+    sent = channel().write(driverContext_, {sendBuffer_.data(), count}, baudCallback_, this);
   } else {
     const win32::COMMTIMEOUTS none{};
     win32::SetCommTimeouts(handle_, &none);

@@ -63,6 +63,7 @@ void DriverChannel::start(std::function<void(bool)> showBusy) {
   busyShown_ = false;
   restoring_ = false;
   pendingCallback_ = nullptr;
+  pendingOwner_ = nullptr;
   pendingContext_ = 0;
   showBusy_ = std::move(showBusy);
   win32::HANDLE h =
@@ -104,8 +105,9 @@ bool DriverChannel::setState(const DriverRecord& record) {
 }
 
 int DriverChannel::write(win32::HWND context, std::span<const std::uint8_t> bytes,
-                         BaudCallback callback) {
+                         BaudCallback callback, const void* owner) {
   pendingCallback_ = std::move(callback);
+  pendingOwner_ = owner;
   pendingContext_ = context;
   if (handle_ == nullptr || bytes.empty()) return -1;
   restorePending_ = true;
@@ -116,6 +118,12 @@ int DriverChannel::write(win32::HWND context, std::span<const std::uint8_t> byte
   }
   if (!io(kIoWrite, bytes, {}, nullptr)) return -1;
   return static_cast<int>(bytes.size());
+}
+
+void DriverChannel::forget(const void* owner) {
+  if (owner == nullptr || owner != pendingOwner_) return;
+  pendingCallback_ = nullptr;
+  pendingOwner_ = nullptr;
 }
 
 std::uint16_t DriverChannel::available() {

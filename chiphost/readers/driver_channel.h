@@ -67,14 +67,18 @@ class DriverChannel {
   bool present() const { return handle_ != nullptr; }
 
   bool setState(const DriverRecord& record);  // code 1
-  int write(win32::HWND context, std::span<const std::uint8_t> bytes, BaudCallback callback);  // 4
-  std::uint16_t available();                                                                   // 5
-  int read(std::span<std::uint8_t> buffer);                                                    // 6
-  bool registerContext(win32::HWND context, std::uint32_t message);                            // 7
-  int port();                                                                                  // 8
-  void purge();                                                                                // 9
-  void poll();                                                                                 // 11
-  int status();  // 12, -1 without
+  // `owner` names whose callback it is, for forget().
+  int write(win32::HWND context, std::span<const std::uint8_t> bytes, BaudCallback callback,
+            const void* owner = nullptr);  // 4
+  // The callback of `owner` is not called any more (its port closes or goes).
+  void forget(const void* owner);
+  std::uint16_t available();                                         // 5
+  int read(std::span<std::uint8_t> buffer);                          // 6
+  bool registerContext(win32::HWND context, std::uint32_t message);  // 7
+  int port();                                                        // 8
+  void purge();                                                      // 9
+  void poll();                                                       // 11
+  int status();                                                      // 12, -1 without
   void restore();
 
   // The timer's tick (public for the timer procedure).
@@ -101,6 +105,7 @@ class DriverChannel {
   // restore a second time.
   bool restoring_ = false;
   BaudCallback pendingCallback_;
+  const void* pendingOwner_ = nullptr;
   win32::HWND pendingContext_ = 0;
   std::function<void(bool)> showBusy_;
 };

@@ -8,6 +8,7 @@
 #include "chiphost/core/excpt.h"
 #include "chiphost/readers/checksum.h"
 #include "chiphost/readers/com_port.h"
+#include "chiphost/readers/reader_attachment.h"
 #include "chiphost/readers/test_rig.h"
 #include "sim/fnx/sharing_driver.h"
 
@@ -159,6 +160,27 @@ TEST_F(DriverTest, TheReadersBytesWaitInTheDriverThroughARestore) {
   std::uint8_t b = 0;
   ASSERT_TRUE(port.ReadByte(b, 0));
   EXPECT_EQ(b, 0x42);
+}
+
+TEST_F(DriverTest, AnFnxReaderBehindTheDriverAttachesAndOutlivesASharingPeriod) {
+  sim::FnxLineDevice reader(readerLine, {.lot = 12, .serial = 34});
+  ReaderAttachment card(rig.host, 4, 0);
+  card.comPort().setDriverContext(0x77);
+  card.Attach(0);
+  EXPECT_TRUE(card.comPort().driverFlag());
+  EXPECT_EQ(card.GetIdentity().lotNr, 12);
+  EXPECT_EQ(card.fnx().currentSpeed(), 115200);
+  pump(500ms);
+  const std::uint8_t generation = channel.generation();
+  EXPECT_GT(generation, 0);
+  // The counter is read again after the restore: the driver had the line.
+  const unsigned counterReads = reader.firmware().executions().at("counter");
+  driver->share(50ms);
+  EXPECT_TRUE(card.comPort().DriverBusy());
+  card.SetLed(1);
+  EXPECT_EQ(reader.firmware().executions().at("counter"), counterReads + 1);
+  EXPECT_EQ(card.fnx().hostCounter(), reader.firmware().counter(0));
+  EXPECT_FALSE(card.fnx().failed());
 }
 
 }  // namespace

@@ -41,6 +41,8 @@ void SharingDriver::share(std::chrono::milliseconds period) {
 void SharingDriver::runDue() {
   if (!sharedUntil_ || clock_.now() < *sharedUntil_) return;
   sharedUntil_.reset();
+  line_->write(held_);
+  held_.clear();
   if (context_ != 0 && message_ != 0) win32::PostMessageA(context_, message_, 0, 0);
   if (trace_) trace_("IO share ended, posted " + std::to_string(message_));
 }
@@ -68,10 +70,12 @@ std::optional<std::vector<std::uint8_t>> SharingDriver::ioControl(win32::DWORD c
       line_->write(in);
       return std::vector<std::uint8_t>{};
     case 4:
-      // While the other device has the line the bytes would be lost; the
-      // driver refuses them so that the reader layer retries.
-      if (shared) return std::nullopt;
-      line_->write(in);
+      // While the other device has the line the bytes wait in the driver.
+      if (shared) {
+        held_.insert(held_.end(), in.begin(), in.end());
+      } else {
+        line_->write(in);
+      }
       return std::vector<std::uint8_t>{};
     case 5: {
       const std::size_t n = shared ? 0 : line_->inputCount();

@@ -8,7 +8,7 @@
 //   8  the port number it serves;  9 drop pending input;  11 poll: nothing
 //   12 status: bit 1 while the other device has the line
 // share(ms) lends the line to the other device for `ms`: status bit 1 is
-// set, reader traffic waits (the reader keeps its bytes in the driver), and
+// set, traffic both ways waits in the driver, and
 // at the end the registered window gets the registered message (2023).
 #pragma once
 
@@ -54,6 +54,7 @@ class SharingDriver final : public win32::DeviceProvider {
   win32::HWND context_ = 0;
   std::uint32_t message_ = 0;
   std::vector<std::vector<std::uint8_t>> timingFrames_;
+  std::vector<std::uint8_t> held_;  // host bytes written while shared
   std::vector<int> calls_ = std::vector<int>(16, 0);
 };
 
