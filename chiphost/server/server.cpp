@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "chiphost/readers/reader_attachment.h"
 #include "platform/win32/messaging/user.h"
 
 namespace k52::chiphost {
@@ -50,8 +51,9 @@ void Server::loop() {
     if (msg.message == kMsgDriverTransfer) {
       if (!inDriverTransferMessage_) {
         inDriverTransferMessage_ = true;
-        // Readers whose serial port reports a driver-channel event get their
-        // status forced here, before the pass.
+        // Readers on the driver channel read their status in this pass: the
+        // other device had the line and a card may have come or gone.
+        ReaderAttachment::forceStatusOnDriverPorts();
         pollingPass();
         inDriverTransferMessage_ = false;
       }

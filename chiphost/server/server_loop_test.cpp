@@ -12,9 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "chiphost/readers/basic_reader_host.h"
+#include "chiphost/readers/driver_channel.h"
 #include "chiphost/server/server.h"
+#include "platform/win32/comm/comm.h"
+#include "platform/win32/comm/device.h"
+#include "platform/win32/comm/simulated_comm_line.h"
 #include "platform/win32/messaging/user.h"
 #include "platform/win32/test_temp_dir.h"
+#include "sim/fnx/fnx_line_device.h"
+#include "sim/fnx/sharing_driver.h"
 
 namespace k52::chiphost {
 
@@ -234,6 +241,31 @@ TEST_F(ServerOnThisThread, MessageDriverTransferRunsAPollingPassAtOnce) {
     EXPECT_EQ(clock.now(), 0ms);
   };
   run(server, {{0ms, closeTheClientAndPost2023}, {0ms, next}});
+}
+
+TEST_F(ServerOnThisThread, MessageDriverTransferMakesReadersOnTheChannelReadTheirStatus) {
+  Server server(kEndsWhenIdle, ErrorTexts{});
+  auto line = std::make_shared<SimulatedCommLine>(clock);
+  auto driver = std::make_shared<sim::SharingDriver>(line, 4, clock);
+  sim::FnxLineDevice reader(line, {});
+  registerDevice("pvkms.Vxd", driver);
+  DriverChannel::instance().start();
+  BasicReaderHost host;
+  ReaderAttachment card(host, 4, 0);
+  unsigned before = 0;
+  auto attachAndPost2023 = [&] {
+    card.Attach(0);
+    card.CardPresent();
+    before = reader.firmware().executions().at("status");
+    PostThreadMessageA(GetCurrentThreadId(), kMsgDriverTransfer, 0, 0);
+  };
+  auto next = [&] {
+    card.CardPresent();
+    EXPECT_EQ(reader.firmware().executions().at("status"), before + 1);
+  };
+  run(server, {{0ms, attachAndPost2023}, {0ms, next}});
+  DriverChannel::instance().stop();
+  registerDevice("pvkms.Vxd", nullptr);
 }
 
 TEST_F(ServerOnThisThread, AtMostFourCommandsRunNestedInReaderWaits) {

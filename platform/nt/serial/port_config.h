@@ -1,26 +1,12 @@
-// Which Linux device serves which COM port, from the registry of the
-// prefix: under HKEY_LOCAL_MACHINE\Software\k52kit\Ports, a REG_SZ value
-// per port named "COM1" to "COM15" holding an absolute path:
-//
-//   [HKEY_LOCAL_MACHINE\Software\k52kit\Ports]
-//   "COM1"="/dev/ttyUSB0"
-//   "COM2"="/dev/pts/7"
-//
-// Values of another type, empty or relative paths, and other names are
-// ignored.
+// The COM port configuration of the prefix's registry, which the Win32 side
+// reads as well: see platform/win32/com_ports.h.
 #pragma once
 
-#include <map>
-#include <string>
-#include <string_view>
-
-#include "platform/win32/registry.h"
+#include "platform/win32/com_ports.h"
 
 namespace k52::nt::serial {
 
-inline constexpr std::string_view kPortsKey = "Software\\k52kit\\Ports";
-
-// The configured paths by port index (0 = COM1).
-std::map<unsigned, std::string> configuredPorts(const win32::Registry& registry);
+using win32::configuredPorts;
+using win32::kPortsKey;
 
 }  // namespace k52::nt::serial

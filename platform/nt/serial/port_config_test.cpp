@@ -1,5 +1,4 @@
-// The COM port configuration in the prefix's registry, and the driver
-// serving configured tty paths.
+// The driver serving the tty paths configured in the prefix's registry.
 #include <gtest/gtest.h>
 
 #include "platform/nt/serial/port_config.h"
@@ -8,25 +7,6 @@
 
 namespace k52::nt::serial {
 namespace {
-
-TEST(PortConfig, TakesAbsolutePathsOfTheComValues) {
-  win32::TempDir dir;
-  win32::Registry registry{win32::Prefix(dir.path())};
-  EXPECT_TRUE(configuredPorts(registry).empty());
-  registry.import(
-      "REGEDIT4\n\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\k52kit\\Ports]\n"
-      "\"COM1\"=\"/dev/ttyS0\"\n"
-      "\"com3\"=\"/dev/pts/4\"\n"
-      "\"COM15\"=\"/dev/ttyUSB1\"\n"
-      "\"COM16\"=\"/dev/ttyUSB2\"\n"
-      "\"COM2\"=\"ttyS1\"\n"
-      "\"COM4\"=\"\"\n"
-      "\"COM5\"=dword:00000001\n");
-  EXPECT_EQ(configuredPorts(registry),
-            (std::map<unsigned, std::string>{
-                {0, "/dev/ttyS0"}, {2, "/dev/pts/4"}, {14, "/dev/ttyUSB1"}}));
-}
 
 TEST(PortConfig, DriverServesConfiguredPathsAndFailsTheOpenOfAMissingOne) {
   win32::TempDir dir;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "platform/win32/messaging/kernel.h"
 
@@ -45,6 +46,33 @@ DWORD GetLastError() {
 }
 void SetLastError(DWORD error) {
   lastError = error;
+}
+
+namespace {
+
+std::mutex openersMutex;
+std::vector<FileOpener>& openers() {
+  static auto* list = new std::vector<FileOpener>;
+  return *list;
+}
+
+}  // namespace
+
+void addFileOpener(FileOpener opener) {
+  std::lock_guard lock(openersMutex);
+  openers().push_back(std::move(opener));
+}
+
+std::optional<HANDLE> openByFileOpeners(LPCSTR name, DWORD access, DWORD shareMode, DWORD flags) {
+  std::vector<FileOpener> list;
+  {
+    std::lock_guard lock(openersMutex);
+    list = openers();
+  }
+  for (const auto& opener : list) {
+    if (auto handle = opener(name, access, shareMode, flags)) return handle;
+  }
+  return std::nullopt;
 }
 
 HANDLE addHandle(std::unique_ptr<KernelObject> object) {

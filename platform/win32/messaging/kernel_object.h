@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,22 @@ class KernelObject {
  public:
   virtual ~KernelObject() = default;
 };
+
+// An object that ReadFile and WriteFile serve other than a mailslot (a COM
+// port of platform/win32/comm).
+class FileObject : public KernelObject {
+ public:
+  virtual BOOL read(LPVOID buffer, DWORD size, DWORD* read) = 0;
+  virtual BOOL write(LPCVOID buffer, DWORD size, DWORD* written) = 0;
+};
+
+// Another module's names for CreateFileA: returns nullopt for a name it does
+// not serve, else the handle (or INVALID_HANDLE_VALUE with the last error
+// set). Openers are asked in the order they were added, before mailslots.
+using FileOpener =
+    std::function<std::optional<HANDLE>(LPCSTR name, DWORD access, DWORD shareMode, DWORD flags)>;
+void addFileOpener(FileOpener opener);
+std::optional<HANDLE> openByFileOpeners(LPCSTR name, DWORD access, DWORD shareMode, DWORD flags);
 
 // Hands out a handle for `object`; the table owns it until closeHandle.
 HANDLE addHandle(std::unique_ptr<KernelObject> object);

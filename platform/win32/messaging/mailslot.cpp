@@ -133,7 +133,10 @@ HANDLE CreateMailslotA(LPCSTR name, DWORD maxMessageSize, DWORD readTimeoutMs, v
       std::make_unique<MailslotReader>(std::move(fd), *path, maxMessageSize, readTimeoutMs));
 }
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, void*, DWORD, DWORD, HANDLE) {
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void*, DWORD, DWORD flags, HANDLE) {
+  if (name != nullptr) {
+    if (auto handle = openByFileOpeners(name, access, shareMode, flags)) return *handle;
+  }
   auto path = mailslotPath(name);
   if (!path || (access & GENERIC_WRITE) == 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -148,11 +151,17 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, void*, DWORD, DWORD, HANDLE
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD size, DWORD* read, void*) {
+  if (auto* file = dynamic_cast<FileObject*>(lookupHandle(handle))) {
+    return file->read(buffer, size, read);
+  }
   auto* reader = objectOf<MailslotReader>(handle);
   return reader ? reader->read(buffer, size, read) : FALSE;
 }
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, DWORD* written, void*) {
+  if (auto* file = dynamic_cast<FileObject*>(lookupHandle(handle))) {
+    return file->write(buffer, size, written);
+  }
   auto* writer = objectOf<MailslotWriter>(handle);
   return writer ? writer->write(buffer, size, written) : FALSE;
 }

@@ -96,6 +96,13 @@ std::optional<MSG> ThreadQueue::take(const MessageFilter& filter, bool remove) {
   return std::nullopt;
 }
 
+bool ThreadQueue::hasInput() const {
+  std::lock_guard lock(mutex_);
+  if (!posted_.empty() || !sends_.empty() || quit_) return true;
+  const Timer* next = nextTimer(MessageFilter{});
+  return next != nullptr && next->due <= clock_.now();
+}
+
 void ThreadQueue::wait(const MessageFilter& filter) {
   std::unique_lock lock(mutex_);
   auto busy = [&] { return !posted_.empty() || !sends_.empty() || quit_; };

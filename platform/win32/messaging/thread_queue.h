@@ -38,6 +38,9 @@ class ThreadQueue {
 
   // The next message by the order GetMessage keeps (sent messages aside).
   std::optional<MSG> take(const MessageFilter& filter, bool remove);
+  // Whether a post, a send, the quit request or a due timer is there, without
+  // taking or restarting anything (MsgWaitForMultipleObjects).
+  bool hasInput() const;
   // Waits until something may be there: a post, a send, a due timer. On a
   // VirtualClock an idle wait for a timer moves the clock on.
   void wait(const MessageFilter& filter);
@@ -59,7 +62,7 @@ class ThreadQueue {
   MSG stamp(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) const;
 
   Clock& clock_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<MSG> posted_;
   std::deque<IncomingSend> sends_;
