@@ -1,5 +1,8 @@
 #include "platform/nt/real_scheduler.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace k52::nt {
@@ -17,6 +20,8 @@ constexpr Duration kCatchUpLimit = std::chrono::milliseconds(500);
 // The end of a processor stall that is spun rather than slept.
 constexpr Duration kStallSpin = std::chrono::microseconds(200);
 
+constexpr int kSystemThreadNice = -10;
+
 std::int64_t systemTimeNow() {
   const auto sinceUnix = std::chrono::system_clock::now().time_since_epoch();
   return kUnixEpochInSystemTime +
@@ -25,9 +30,16 @@ std::int64_t systemTimeNow() {
 
 }  // namespace
 
+void runAsSystemThread() {
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kSystemThreadNice);
+}
+
 RealScheduler::RealScheduler()
     : systemTimeAtStart_(systemTimeNow()), random_(std::random_device{}()) {
-  worker_ = std::thread([this] { workerMain(); });
+  worker_ = std::thread([this] {
+    runAsSystemThread();
+    workerMain();
+  });
 }
 
 RealScheduler::~RealScheduler() {
@@ -130,6 +142,7 @@ void RealScheduler::poll() {
 void RealScheduler::startThread(std::string, Action body) {
   std::lock_guard lock(threadsMutex_);
   threads_.emplace_back([body = std::move(body)] {
+    runAsSystemThread();
     try {
       body();
     } catch (const ThreadExit&) {

@@ -28,6 +28,14 @@
 
 namespace k52::nt {
 
+// NT runs its system threads, the keyboard's raw input thread among them,
+// above every user program's, so that a busy program delays them little.
+// The calling thread gets the same edge over the host's ordinary processes
+// where the host allows it (root may raise a thread's priority); elsewhere
+// it stays as it is. The scheduler's own threads and the threads that bring
+// a device's interrupts in call it.
+void runAsSystemThread();
+
 class RealScheduler final : public Scheduler {
  public:
   RealScheduler();

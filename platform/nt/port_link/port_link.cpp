@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/nt/real_scheduler.h"
+
 namespace k52::nt {
 
 std::filesystem::path keyboardSocketPath(const win32::Prefix& prefix) {
@@ -39,7 +41,10 @@ std::unique_ptr<PortLink> PortLink::connect(const std::filesystem::path& socketP
 }
 
 PortLink::PortLink(win32::Fd socket) : socket_(std::move(socket)) {
-  thread_ = std::thread([this] { receive(); });
+  thread_ = std::thread([this] {
+    runAsSystemThread();
+    receive();
+  });
 }
 
 PortLink::~PortLink() {

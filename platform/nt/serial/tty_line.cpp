@@ -3,53 +3,42 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <utility>
 #include <vector>
 
+#include "platform/termios/termios_port.h"
+
 namespace k52::nt::serial {
 
 namespace {
 
-struct Speed {
-  ULONG baud;
-  speed_t code;
-};
+// The 16550's clock is 1.8432 MHz, divided by 16 and an integer divisor:
+// what it cannot come within 1 % of, the port driver refuses, as NT's does.
+constexpr ULONG kUartBase = 115'200;
 
-constexpr Speed kSpeeds[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-bool speedOf(ULONG baud, speed_t* code) {
-  for (const Speed& s : kSpeeds) {
-    if (s.baud == baud) {
-      *code = s.code;
-      return true;
-    }
-  }
-  return false;
+bool uartCanRun(ULONG baud) {
+  if (baud == 0) return false;
+  if (baud > kUartBase) return true;  // the fast UARTs' own clocks
+  const ULONG divisor = (kUartBase + baud / 2) / baud;
+  const ULONG actual = kUartBase / divisor;
+  return (actual > baud ? actual - baud : baud - actual) * 100 <= baud;
 }
 
-tcflag_t sizeFlag(UCHAR dataBits) {
-  switch (dataBits) {
-    case 5:
-      return CS5;
-    case 6:
-      return CS6;
-    case 7:
-      return CS7;
+termios::Parity parityOf(UCHAR parity) {
+  switch (parity) {
+    case ODD_PARITY:
+      return termios::Parity::kOdd;
+    case EVEN_PARITY:
+      return termios::Parity::kEven;
+    case MARK_PARITY:
+      return termios::Parity::kMark;
+    case SPACE_PARITY:
+      return termios::Parity::kSpace;
     default:
-      return CS8;
+      return termios::Parity::kNone;
   }
 }
 
@@ -63,41 +52,16 @@ TtyLine::~TtyLine() {
 }
 
 bool TtyLine::applySettings(int fd, const LineSettings& settings) {
-  speed_t speed;
-  if (!speedOf(settings.baudRate, &speed)) return false;
-  termios tio{};
-  if (tcgetattr(fd, &tio) != 0) return false;
-  cfmakeraw(&tio);
-  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-  tio.c_cflag |= CLOCAL | CREAD | sizeFlag(settings.dataBits);
-  switch (settings.parity) {
-    case ODD_PARITY:
-      tio.c_cflag |= PARENB | PARODD;
-      break;
-    case EVEN_PARITY:
-      tio.c_cflag |= PARENB;
-      break;
-    case MARK_PARITY:
-      tio.c_cflag |= PARENB | CMSPAR | PARODD;
-      break;
-    case SPACE_PARITY:
-      tio.c_cflag |= PARENB | CMSPAR;
-      break;
-    default:
-      break;
-  }
+  if (!uartCanRun(settings.baudRate)) return false;
   // termios has no 1.5 stop bits; a UART set to 2 with 5 data bits sends 1.5.
-  if (settings.stopBits != STOP_BIT_1) tio.c_cflag |= CSTOPB;
-  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
-  return tcsetattr(fd, TCSANOW, &tio) == 0;
+  return termios::applyRawFrame(fd, {.baudRate = settings.baudRate,
+                                     .dataBits = settings.dataBits,
+                                     .parity = parityOf(settings.parity),
+                                     .twoStopBits = settings.stopBits != STOP_BIT_1});
 }
 
 bool TtyLine::configure(const LineSettings& settings) {
-  speed_t speed;
-  if (!speedOf(settings.baudRate, &speed)) return false;
+  if (!uartCanRun(settings.baudRate)) return false;
   std::lock_guard lock(mutex_);
   if (fd_ >= 0 && !applySettings(fd_, settings)) return false;
   settings_ = settings;
@@ -118,7 +82,8 @@ bool TtyLine::open(Receiver receiver) {
     ::close(fd);
     return false;
   }
-  tcflush(fd, TCIOFLUSH);
+  termios::flushInput(fd);
+  termios::flushOutput(fd);
   fd_ = fd;
   stopFd_ = stopFd;
   receiver_ = std::make_shared<ReceiverSlot>();
@@ -183,12 +148,12 @@ void TtyLine::transmit(std::span<const std::uint8_t> bytes) {
 
 void TtyLine::abortTransmit() {
   std::lock_guard lock(mutex_);
-  if (fd_ >= 0) tcflush(fd_, TCOFLUSH);
+  if (fd_ >= 0) termios::flushOutput(fd_);
 }
 
 void TtyLine::discardReceived() {
   std::lock_guard lock(mutex_);
-  if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
+  if (fd_ >= 0) termios::flushInput(fd_);
 }
 
 }  // namespace k52::nt::serial
