@@ -73,7 +73,10 @@ void KeystrokeReader::run() {
       std::lock_guard lock(mutex_);
       if (stopping_) break;
     }
-    readOnce(file);
+    // A read that came back empty but well is a filter restarting the
+    // read path (hooking in or out): nothing to process, so the next read
+    // goes out at once and meets the keystrokes that follow on the new path.
+    if (readOnce(file) == Batch::kRestarted) continue;
     LARGE_INTEGER pause = relative(config_.processingTime);
     KeDelayExecutionThread(KernelMode, FALSE, &pause);
   }
@@ -81,7 +84,7 @@ void KeystrokeReader::run() {
 }
 
 // Every read goes to whatever is on top of the class device's stack now.
-void KeystrokeReader::readOnce(PFILE_OBJECT file) {
+KeystrokeReader::Batch KeystrokeReader::readOnce(PFILE_OBJECT file) {
   PDEVICE_OBJECT top = IoGetAttachedDevice(file->DeviceObject);
   std::vector<KEYBOARD_INPUT_DATA> records(config_.recordsPerRead);
   const auto length = static_cast<ULONG>(records.size() * sizeof(KEYBOARD_INPUT_DATA));
@@ -106,13 +109,14 @@ void KeystrokeReader::readOnce(PFILE_OBJECT file) {
   ++reads_;
   if (!NT_SUCCESS(status) || n == 0) {
     ++emptyReads_;
-    return;
+    return status == STATUS_SUCCESS ? Batch::kRestarted : Batch::kFailed;
   }
   largestBatch_ = std::max(largestBatch_, n);
   for (std::size_t i = 0; i < n; ++i) {
     codes_.push_back(static_cast<std::uint8_t>(records[i].MakeCode |
                                                ((records[i].Flags & KEY_BREAK) ? 0x80 : 0)));
   }
+  return Batch::kRecords;
 }
 
 std::vector<std::uint8_t> KeystrokeReader::codes() const {

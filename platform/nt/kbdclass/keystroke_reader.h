@@ -44,9 +44,11 @@ class KeystrokeReader {
   std::size_t emptyReads() const;
 
  private:
+  enum class Batch { kRecords, kRestarted, kFailed };
+
   static void threadMain(PVOID self);
   void run();
-  void readOnce(PFILE_OBJECT file);
+  Batch readOnce(PFILE_OBJECT file);
 
   KeystrokeReaderConfig config_;
   mutable std::mutex mutex_;
