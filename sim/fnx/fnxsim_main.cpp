@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text/hex.h"
 #include "platform/win32/comm/device_socket.h"
 #include "platform/win32/comm/simulated_comm_line.h"
 #include "platform/win32/messaging/user.h"
@@ -31,16 +32,6 @@ void requestStop(int) {
   stopRequested = 1;
 }
 
-std::string hex(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  char buffer[4];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(buffer, sizeof buffer, "%s%02X", out.empty() ? "" : " ", b);
-    out += buffer;
-  }
-  return out;
-}
-
 class Tracer {
  public:
   explicit Tracer(const std::optional<std::string>& path) {
@@ -56,7 +47,7 @@ class Tracer {
     std::string text = t.fromHost ? "host " : "reader ";
     text += std::to_string(hostBaud);
     text += t.raw ? " raw " : (t.slot < 0 ? " slot ? " : " slot " + std::to_string(t.slot) + " ");
-    text += hex(t.bytes);
+    text += k52::text::formatHex(t.bytes);
     if (t.fromHost && !t.raw) text += t.checksumOk ? " ok" : " bad";
     line(text);
   }

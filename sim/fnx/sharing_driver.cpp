@@ -1,4 +1,5 @@
 #include "sim/fnx/sharing_driver.h"
+#include "platform/text/hex.h"
 
 #include <cstdio>
 
@@ -12,16 +13,6 @@ std::uint32_t getU32(std::span<const std::uint8_t> in, std::size_t at) {
   std::uint32_t v = 0;
   for (int i = 0; i < 4; ++i) v |= std::uint32_t{in[at + i]} << (8 * i);
   return v;
-}
-
-std::string hex(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  char buffer[4];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(buffer, sizeof buffer, "%s%02X", out.empty() ? "" : " ", b);
-    out += buffer;
-  }
-  return out;
 }
 
 }  // namespace
@@ -52,7 +43,8 @@ std::optional<std::vector<std::uint8_t>> SharingDriver::ioControl(win32::DWORD c
                                                                   win32::DWORD outSize) {
   runDue();
   if (code < calls_.size()) ++calls_[code];
-  if (trace_ && code != 5) trace_("IO " + std::to_string(code) + (in.empty() ? "" : " ") + hex(in));
+  if (trace_ && code != 5)
+    trace_("IO " + std::to_string(code) + (in.empty() ? "" : " ") + text::formatHex(in));
   const bool shared = sharedUntil_.has_value();
   switch (code) {
     case 1: {
