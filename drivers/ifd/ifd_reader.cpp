@@ -8,7 +8,7 @@
 #include "drivers/ifd/pin_pad.h"
 #include "drivers/ifd/reader_host.h"
 #include "drivers/reader/varnel.h"
-#include "platform/nt/status_name.h"
+#include "platform/nt/status_name/status_name.h"
 #include "platform/smclib/smclib.h"
 
 namespace k52::ifd {

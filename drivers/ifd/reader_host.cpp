@@ -9,7 +9,7 @@
 #include "platform/nt/real_scheduler.h"
 #include "platform/nt/serial/port_config.h"
 #include "platform/nt/serial/serial_driver.h"
-#include "platform/nt/status_name.h"
+#include "platform/nt/status_name/status_name.h"
 #include "platform/smclib/smclib.h"
 
 namespace k52::ifd {

@@ -3,7 +3,7 @@
 
 #include "drivers/reader/reader.h"
 #include "drivers/reader/test_reader_rig.h"
-#include "platform/nt/low_resources.h"
+#include "platform/nt/verifier/low_resources.h"
 
 namespace k52::varnel {
 namespace {

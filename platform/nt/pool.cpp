@@ -1,27 +1,9 @@
-#include <atomic>
 #include <cstdlib>
 
 #include "platform/nt/io.h"
-#include "platform/nt/low_resources.h"
+#include "platform/nt/verifier/low_resources.h"
 
 namespace k52::nt {
-namespace {
-
-std::atomic<int> lowResourceSimulations{0};
-
-}  // namespace
-
-LowResourcesSimulation::LowResourcesSimulation() {
-  ++lowResourceSimulations;
-}
-
-LowResourcesSimulation::~LowResourcesSimulation() {
-  --lowResourceSimulations;
-}
-
-bool LowResourcesSimulation::active() {
-  return lowResourceSimulations > 0;
-}
 
 PVOID ExAllocatePool(POOL_TYPE, SIZE_T NumberOfBytes) {
   if (LowResourcesSimulation::active()) return nullptr;

@@ -7,7 +7,7 @@
 
 #include "drivers/kbdchannel/driver.h"
 #include "drivers/kbdchannel/vrlpcsc.h"
-#include "platform/nt/status_name.h"
+#include "platform/nt/status_name/status_name.h"
 #include "platform/nt/virtual_scheduler.h"
 #include "platform/text/hex.h"
 #include "sim/kbdstack/keyboard_pc.h"

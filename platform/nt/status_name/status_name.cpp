@@ -1,4 +1,4 @@
-#include "platform/nt/status_name.h"
+#include "platform/nt/status_name/status_name.h"
 
 #include <array>
 #include <cstdio>
